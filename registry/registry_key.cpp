@@ -1,0 +1,70 @@
+#include "registry/registry_key.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <new>
+
+RegistryKey::~RegistryKey()
+{
+    close();
+}
+
+bool RegistryKey::open(HKEY root, const std::string& subkey)
+{
+    close();
+    return RegOpenKeyExA(root, subkey.c_str(), 0, KEY_ALL_ACCESS, &key_) == ERROR_SUCCESS;
+}
+
+void RegistryKey::close()
+{
+    if (key_ == nullptr) {
+        return;
+    }
+    RegCloseKey(key_);
+    key_ = nullptr;
+}
+
+bool RegistryKey::readString(const std::string& name, std::string& out) const
+{
+    if (key_ == nullptr) {
+        return false;
+    }
+    DWORD type = 0;
+    DWORD size = 0;
+    if (RegQueryValueExA(key_, name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS) {
+        return false;
+    }
+    if (size == 0) {
+        out.clear();
+        return true;
+    }
+    // A value can be as large as the registry allows, so running out of memory is
+    // a failed read, not a crash.
+    const std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[size]);
+    if (!buffer) {
+        return false;
+    }
+    // A value that grew since the probe fails here with ERROR_MORE_DATA.
+    if (RegQueryValueExA(key_, name.c_str(), nullptr, nullptr, buffer.get(), &size) != ERROR_SUCCESS) {
+        return false;
+    }
+    const char* const bytes = reinterpret_cast<const char*>(buffer.get());
+    out.assign(bytes, std::find(bytes, bytes + size, '\0'));
+    return true;
+}
+
+bool RegistryKey::writeString(const std::string& name, const std::string& text) const
+{
+    if (key_ == nullptr) {
+        return false;
+    }
+    const DWORD size = static_cast<DWORD>(std::strlen(text.c_str()) + 1);
+    return RegSetValueExA(key_, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                          size) == ERROR_SUCCESS;
+}
+
+bool RegistryKey::deleteValue(const std::string& name) const
+{
+    return key_ != nullptr && RegDeleteValueA(key_, name.c_str()) == ERROR_SUCCESS;
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+// The one owner of an open registry key in this program. It holds at most one key,
+// releases it before opening another and when it ends, and cannot be copied.
+// Every operation reports success as a boolean; an output is untouched on failure.
+class RegistryKey {
+public:
+    RegistryKey() = default;
+    ~RegistryKey();
+    RegistryKey(const RegistryKey&) = delete;
+    RegistryKey& operator=(const RegistryKey&) = delete;
+
+    // Releases any held key, then opens `subkey` under `root` with full access.
+    bool open(HKEY root, const std::string& subkey);
+    // Releases the held key; does nothing when none is held.
+    void close();
+    // Reads the value `name`, of any type, as its bytes up to the first NUL.
+    bool readString(const std::string& name, std::string& out) const;
+    // Creates or replaces the value `name` as REG_SZ holding `text` up to its first NUL.
+    bool writeString(const std::string& name, const std::string& text) const;
+    // Removes the value `name`.
+    bool deleteValue(const std::string& name) const;
+
+private:
+    HKEY key_ = nullptr;
+};

@@ -1,0 +1,63 @@
+#pragma once
+// The in-memory registry and message box behind the platform calls in the native test
+// build. It answers as the platform does where the program relies on it, records every
+// call with its result, and fails any call a test names.
+
+#include <windows.h>
+
+#include <functional>
+#include <map>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace fake {
+
+// Orders names as the registry compares them: without regard to case.
+struct NoCase {
+    bool operator()(const std::string& a, const std::string& b) const;
+};
+
+struct Value {
+    DWORD type;
+    std::string data;
+};
+bool operator==(const Value& a, const Value& b);
+void PrintTo(const Value& value, std::ostream* out);
+
+using Values = std::map<std::string, Value, NoCase>;
+
+// One platform call: its name, the subkey or value name it was given, and its result.
+struct Call {
+    std::string function;
+    std::string subject;
+    LONG result;
+};
+
+struct Box {
+    std::string text;
+    std::string caption;
+    UINT style;
+};
+bool operator==(const Box& a, const Box& b);
+void PrintTo(const Box& box, std::ostream* out);
+
+struct Platform {
+    // Keys by root and path, for instance "HKCU\Software\Scratch".
+    std::map<std::string, Values, NoCase> keys;
+    // The key path behind each open handle.
+    std::map<HKEY, std::string> openKeys;
+    std::vector<Call> calls;
+    std::vector<Box> boxes;
+    // Calls to fail, as "function subject", with the error each returns instead.
+    // A size probe is "RegQueryValueExA(size)", a read into a buffer "RegQueryValueExA(data)".
+    std::map<std::string, LONG> failures;
+    // Runs between a size probe and the next platform call, to change the registry there.
+    std::function<void()> afterSizeProbe;
+};
+
+// The state behind the calls; `reset` empties it between tests.
+Platform& platform();
+void reset();
+
+} // namespace fake

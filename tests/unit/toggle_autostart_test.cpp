@@ -1,0 +1,149 @@
+#include "toggle/toggle_autostart.h"
+
+#include "fake_platform.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+namespace {
+
+using namespace std::string_literals;
+
+const std::string kMakerKey = "HKLM\\Software\\Yarrowtide";
+const std::string kRunSubkey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+const std::string kRunKey = "HKCU\\" + kRunSubkey;
+const std::string kEntry = "YarrowTide Desktop";
+const std::string kExecutable = "C:\\Yarrow\\YarrowTideDesktop.exe";
+
+const fake::Box kNotInstalled{
+    "Could not find the path on which YarrowTide Desktop is installed. No changes will be made.", "Error", 0x10};
+const fake::Box kNoRunKey{"Failed opening the windows autorun registry. Not changes will be made.", "Error", 0x10};
+const fake::Box kWritten{"YarrowTide Desktop will start up automatically from now on.", "Info", 0x40};
+const fake::Box kDeleted{"YarrowTide Desktop will not start up automatically anymore.", "Info", 0x40};
+const fake::Box kNotChanged{"Could not change the autostart entry of YarrowTide Desktop. No changes were made.",
+                            "Error", 0x10};
+
+fake::Value sz(const std::string& text)
+{
+    return {REG_SZ, text + '\0'};
+}
+
+fake::Values& keyAt(const std::string& path)
+{
+    return fake::platform().keys.at(path);
+}
+
+// The registry as the product's installer and another program leave it.
+void seedInstalledProduct()
+{
+    fake::reset();
+    fake::platform().keys[kMakerKey] = {{"path", sz("C:\\Yarrow")}};
+    fake::platform().keys[kRunKey] = {{"Other", sz("C:\\other.exe")}};
+}
+
+std::function<void()> installedIn(fake::Value path)
+{
+    return [path] { keyAt(kMakerKey)["path"] = path; };
+}
+
+std::function<void()> entryHolding(fake::Value entry, const std::string& failingCall = "")
+{
+    return [entry, failingCall] {
+        keyAt(kRunKey)[kEntry] = entry;
+        if (!failingCall.empty()) {
+            fake::platform().failures[failingCall] = ERROR_ACCESS_DENIED;
+        }
+    };
+}
+
+std::function<void()> failing(const std::string& call)
+{
+    return [call] { fake::platform().failures[call] = ERROR_ACCESS_DENIED; };
+}
+
+std::function<void()> without(const std::string& key, const std::string& value = "")
+{
+    return [key, value] { value.empty() ? fake::platform().keys.erase(key) : keyAt(key).erase(value); };
+}
+
+TEST(ToggleAutostart, ShowsOneBoxChangesOnlyTheEntryAndClosesEveryKey)
+{
+    const struct {
+        const char* what;
+        std::function<void()> arrange;
+        fake::Box box;
+        const char* entryAfter; // null: as it was before the run; empty: removed
+    } cases[] = {
+        {"no entry", [] {}, kWritten, kExecutable.c_str()},
+        {"entry for another path", entryHolding(sz("D:\\Old\\x.exe")), kDeleted, ""},
+        {"entry of another type", entryHolding({REG_BINARY, "\x01\0"s}), kDeleted, ""},
+        {"entry with no data", entryHolding({REG_SZ, ""}), kWritten, kExecutable.c_str()},
+        {"entry whose data starts with NUL", entryHolding({REG_SZ, "\0D:\\x.exe\0"s}), kWritten,
+         kExecutable.c_str()},
+        {"unreadable entry", entryHolding(sz("D:\\x.exe"), "RegQueryValueExA(size) YarrowTide Desktop"), kWritten,
+         kExecutable.c_str()},
+        {"directory ending in a backslash", installedIn(sz("C:\\Yarrow\\")), kWritten, kExecutable.c_str()},
+        {"directory with a space", installedIn(sz("C:\\Program Files\\Yarrow")), kWritten,
+         "\"C:\\Program Files\\Yarrow\\YarrowTideDesktop.exe\""},
+        {"directory with an environment reference", installedIn({REG_EXPAND_SZ, "%Apps%\\Yarrow\0"s}), kWritten,
+         "%Apps%\\Yarrow\\YarrowTideDesktop.exe"},
+        {"no maker key", without(kMakerKey), kNotInstalled, nullptr},
+        {"maker key refused", failing("RegOpenKeyExA Software\\Yarrowtide"), kNotInstalled, nullptr},
+        {"no path value", without(kMakerKey, "path"), kNotInstalled, nullptr},
+        {"path value refused", failing("RegQueryValueExA(data) path"), kNotInstalled, nullptr},
+        {"empty path value", installedIn({REG_SZ, ""}), kNotInstalled, nullptr},
+        {"path value starting with NUL", installedIn({REG_SZ, "\0C:\\Yarrow\0"s}), kNotInstalled, nullptr},
+        {"no Run key", without(kRunKey), kNoRunKey, nullptr},
+        {"Run key refused", failing("RegOpenKeyExA " + kRunSubkey), kNoRunKey, nullptr},
+        {"refused write", failing("RegSetValueExA YarrowTide Desktop"), kNotChanged, nullptr},
+        {"refused deletion", entryHolding(sz("D:\\x.exe"), "RegDeleteValueA YarrowTide Desktop"), kNotChanged,
+         nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        seedInstalledProduct();
+        c.arrange();
+        auto expected = fake::platform().keys;
+        if (c.entryAfter != nullptr && *c.entryAfter == '\0') {
+            expected.at(kRunKey).erase(kEntry);
+        } else if (c.entryAfter != nullptr) {
+            expected.at(kRunKey)[kEntry] = sz(c.entryAfter);
+        }
+
+        EXPECT_EQ(toggleAutostart(), 0);
+        EXPECT_EQ(fake::platform().boxes, (std::vector<fake::Box>{c.box}));
+        EXPECT_EQ(fake::platform().keys, expected);
+        EXPECT_TRUE(fake::platform().openKeys.empty());
+    }
+}
+
+TEST(ToggleAutostart, LeavesTheRunKeyAloneWhenTheProductIsNotInstalled)
+{
+    seedInstalledProduct();
+    without(kMakerKey, "path")();
+    toggleAutostart();
+    for (const auto& call : fake::platform().calls) {
+        EXPECT_NE(call.subject, kRunSubkey);
+        EXPECT_NE(call.subject, kEntry);
+    }
+}
+
+TEST(ToggleAutostart, TwoRunsRestoreTheRegistry)
+{
+    const std::function<void()> states[] = {
+        [] {},
+        entryHolding(sz(kExecutable)),
+    };
+    for (const auto& arrange : states) {
+        seedInstalledProduct();
+        arrange();
+        const auto before = fake::platform().keys;
+        toggleAutostart();
+        toggleAutostart();
+        EXPECT_EQ(fake::platform().keys, before);
+    }
+}
+
+} // namespace

@@ -1,0 +1,173 @@
+// Seeds and reads back the registry byte for byte, and runs a program while answering
+// its message boxes, for the end-to-end tests under Wine. It reads one command per
+// line from standard input, fields separated by tabs:
+//   set     ROOT KEY NAME TYPE HEX   create KEY, then store HEX as the value's raw data
+//   delete  ROOT KEY                 delete KEY, which must have no subkeys
+//   dump    ROOT KEY                 print "value NAME TYPE HEX" per value, or "missing"
+//   run     EXE [ARGUMENT]           print "thread ID", "box CAPTION TEXT" per box, "exit CODE"
+// ROOT is HKCU, HKLM (the 32-bit view, as a 32-bit program sees it) or HKLM64.
+// Texts are UTF-8; HEX is the raw bytes as stored, UTF-16 for strings.
+#include <windows.h>
+
+#include <cstdio>
+#include <iostream>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::wstring wide(const std::string& text)
+{
+    std::wstring out(text.size(), L'\0');
+    out.resize(MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0],
+                                   static_cast<int>(out.size())));
+    return out;
+}
+
+std::string utf8(const std::wstring& text)
+{
+    std::string out(text.size() * 3, '\0');
+    out.resize(WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0],
+                                   static_cast<int>(out.size()), nullptr, nullptr));
+    return out;
+}
+
+HKEY rootOf(const std::string& name)
+{
+    return name == "HKCU" ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+}
+
+REGSAM viewOf(const std::string& name)
+{
+    return name == "HKLM64" ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+}
+
+bool set(const std::vector<std::string>& f)
+{
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(rootOf(f[1]), wide(f[2]).c_str(), 0, nullptr, 0, KEY_SET_VALUE | viewOf(f[1]), nullptr,
+                        &key, nullptr) != ERROR_SUCCESS) {
+        return false;
+    }
+    std::vector<BYTE> data;
+    for (size_t i = 0; i + 1 < f[5].size(); i += 2) {
+        data.push_back(static_cast<BYTE>(std::stoul(f[5].substr(i, 2), nullptr, 16)));
+    }
+    const LONG status = RegSetValueExW(key, wide(f[3]).c_str(), 0, std::stoul(f[4]), data.data(),
+                                       static_cast<DWORD>(data.size()));
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS;
+}
+
+bool remove(const std::vector<std::string>& f)
+{
+    const LONG status = RegDeleteKeyExW(rootOf(f[1]), wide(f[2]).c_str(), viewOf(f[1]), 0);
+    return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
+}
+
+bool dump(const std::vector<std::string>& f)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(rootOf(f[1]), wide(f[2]).c_str(), 0, KEY_QUERY_VALUE | viewOf(f[1]), &key) != ERROR_SUCCESS) {
+        std::printf("missing\n");
+        return true;
+    }
+    for (DWORD index = 0;; ++index) {
+        wchar_t name[16384];
+        BYTE data[65536];
+        DWORD nameLength = 16384;
+        DWORD size = sizeof data;
+        DWORD type = 0;
+        if (RegEnumValueW(key, index, name, &nameLength, nullptr, &type, data, &size) != ERROR_SUCCESS) {
+            break;
+        }
+        std::printf("value\t%s\t%lu\t", utf8(std::wstring(name, nameLength)).c_str(), type);
+        for (DWORD i = 0; i < size; ++i) {
+            std::printf("%02x", data[i]);
+        }
+        std::printf("\n");
+    }
+    RegCloseKey(key);
+    return true;
+}
+
+struct BoxWatch {
+    DWORD processId;
+    std::set<HWND> answered;
+};
+
+BOOL CALLBACK answerBox(HWND window, LPARAM context)
+{
+    auto& watch = *reinterpret_cast<BoxWatch*>(context);
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    wchar_t className[16] = {};
+    GetClassNameW(window, className, 16);
+    // A box is only complete once it is shown; its text is the static control 0xFFFF.
+    if (processId != watch.processId || std::wstring(className) != L"#32770" || !IsWindowVisible(window) ||
+        !watch.answered.insert(window).second) {
+        return TRUE;
+    }
+    wchar_t caption[256] = {};
+    wchar_t text[1024] = {};
+    GetWindowTextW(window, caption, 256);
+    GetDlgItemTextW(window, 0xFFFF, text, 1024);
+    std::printf("box\t%s\t%s\n", utf8(caption).c_str(), utf8(text).c_str());
+    std::fflush(stdout);
+    PostMessageW(window, WM_COMMAND, IDOK, 0);
+    return TRUE;
+}
+
+bool run(const std::vector<std::string>& f)
+{
+    std::wstring commandLine = L"\"" + wide(f[1]) + L"\"";
+    for (size_t i = 2; i < f.size(); ++i) {
+        commandLine += L" " + wide(f[i]);
+    }
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process)) {
+        return false;
+    }
+    std::printf("thread\t%04lx\n", process.dwThreadId);
+    BoxWatch watch{process.dwProcessId, {}};
+    DWORD waited = 0;
+    while (WaitForSingleObject(process.hProcess, 20) == WAIT_TIMEOUT) {
+        EnumWindows(answerBox, reinterpret_cast<LPARAM>(&watch));
+        if ((waited += 20) > 30000) {
+            TerminateProcess(process.hProcess, 0xDEAD);
+        }
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    std::printf("exit\t%lu\n", code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return true;
+}
+
+} // namespace
+
+int main()
+{
+    std::string line;
+    while (std::getline(std::cin, line)) {
+        std::vector<std::string> f;
+        for (size_t start = 0, tab = 0; tab != std::string::npos; start = tab + 1) {
+            tab = line.find('\t', start);
+            f.push_back(line.substr(start, tab - start));
+        }
+        const bool done = line.empty() || (f[0] == "set" && f.size() == 6 && set(f)) ||
+                          (f[0] == "delete" && f.size() == 3 && remove(f)) ||
+                          (f[0] == "dump" && f.size() == 3 && dump(f)) || (f[0] == "run" && f.size() >= 2 && run(f));
+        if (!done) {
+            std::printf("failed\t%s\n", line.c_str());
+            return 1;
+        }
+        std::fflush(stdout);
+    }
+    return 0;
+}
