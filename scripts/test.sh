@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Installs what is missing, then builds and runs every test: the unit tests on the host
+# against the in-memory platform, and the Windows executable's tests under Wine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-deps.sh
+for preset in native windows-x86; do
+  cmake --preset "$preset"
+  cmake --build --preset "$preset"
+  ctest --preset "$preset" --parallel 2
+done
