@@ -55,6 +55,8 @@ CASES = {
     "path-unterminated": dict(path=sz("C:\\Yarrow"), boxes=[WRITTEN], after=exe_in("C:\\Yarrow\\")),
     "path-with-spaces": dict(path=sz("C:\\Program Files\\Yarrow Tide\0"), boxes=[WRITTEN],
                              after=sz('"C:\\Program Files\\Yarrow Tide\\YarrowTideDesktop.exe"\0')),
+    "path-outside-ansi": dict(path=sz("C:\\Программы\\ヤロー\0"), boxes=[WRITTEN],
+                              after=exe_in("C:\\Программы\\ヤロー\\")),
     "path-not-expanded": dict(path=sz("%SystemDrive%\\Yarrow\0", REG_EXPAND_SZ), boxes=[WRITTEN],
                               after=exe_in("%SystemDrive%\\Yarrow\\")),
     "path-empty": dict(path=(REG_SZ, b""), boxes=[NOT_INSTALLED]),
