@@ -59,7 +59,7 @@ bool RegistryKey::writeString(const std::string& name, const std::string& text) 
     if (key_ == nullptr) {
         return false;
     }
-    const DWORD size = static_cast<DWORD>(std::strlen(text.c_str()) + 1);
+    const DWORD size = static_cast<DWORD>(std::strlen(text.c_str())) + 1;
     return RegSetValueExA(key_, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
                           size) == ERROR_SUCCESS;
 }

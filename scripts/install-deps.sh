@@ -1,18 +1,17 @@
 #!/usr/bin/env bash
-# Installs what building and testing need on Debian 12, as root. Safe to run again.
+# Installs what building and testing need on Debian 12, as root, and any further
+# packages named on the command line. Safe to run again.
 set -euo pipefail
 
 packages=(
-  cmake ninja-build g++ googletest libgtest-dev
+  cmake ninja-build g++ googletest libgtest-dev clang-tidy cppcheck
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   wine wine64 wine32:i386
-  python3-pefile
+  python3 python3-pefile
+  "$@"
 )
 
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-  dpkg --add-architecture i386
-  apt_updated=
-fi
+dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs every test: the unit tests on the host
-# against the in-memory platform, and the Windows executable's tests under Wine.
+# against the in-memory platform, the Windows executable's tests under Wine, static
+# analysis of the product's sources, and a check that the build is reproducible.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -10,3 +11,5 @@ for preset in native windows-x86; do
   cmake --build --preset "$preset"
   ctest --preset "$preset" --parallel 2
 done
+bash scripts/static-analysis.sh
+bash scripts/check-reproducible.sh

@@ -36,6 +36,7 @@ class Image(unittest.TestCase):
     def test_header(self):
         header, optional = self.pe.FILE_HEADER, self.pe.OPTIONAL_HEADER
         self.assertEqual(header.Machine, pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_I386"])
+        self.assertEqual(header.TimeDateStamp, 0)
         self.assertFalse(header.IMAGE_FILE_RELOCS_STRIPPED)
         self.assertGreater(optional.DATA_DIRECTORY[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_BASERELOC"]].Size, 0)
         self.assertEqual(optional.Subsystem, pefile.SUBSYSTEM_TYPE["IMAGE_SUBSYSTEM_WINDOWS_GUI"])

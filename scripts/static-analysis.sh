@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Runs clang-tidy (with .clang-tidy) and cppcheck over the product's sources, compiled
+# against the cross compiler's real Windows headers. Any finding fails the run.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+cmake --preset windows-x86 >/dev/null
+sources=(registry/registry_key.cpp toggle/toggle_autostart.cpp toggle/main.cpp)
+
+# clang does not find the C++ library headers of Debian's MinGW compiler by itself,
+# so it is handed the compiler's own search list.
+include_args=()
+while read -r dir; do
+  include_args+=("--extra-arg=-isystem$dir")
+done < <(i686-w64-mingw32-g++ -E -x c++ -v - </dev/null 2>&1 |
+         sed -n '/#include <...> search starts here/,/End of search list/p' | grep '^ /' | grep c++)
+clang-tidy --quiet -p build/windows-x86 "${include_args[@]}" "${sources[@]}" 2> >(grep -v "warnings generated" >&2)
+
+cppcheck --quiet --error-exitcode=1 --std=c++17 --language=c++ --platform=win32A \
+  --enable=warning,style,performance,portability --suppress=missingIncludeSystem -I . "${sources[@]}"
+echo "static analysis: no findings in ${sources[*]}"
