@@ -4,11 +4,13 @@
 //   set     ROOT KEY NAME TYPE HEX   create KEY, then store HEX as the value's raw data
 //   delete  ROOT KEY                 delete KEY, which must have no subkeys
 //   dump    ROOT KEY                 print "value NAME TYPE HEX" per value, or "missing"
-//   run     EXE [ARGUMENT]           print "thread ID", "box CAPTION TEXT" per box, "exit CODE"
+//   run     EXE [ARGUMENT]           print "thread ID", "box CAPTION TEXT" per box, and
+//                                    "exit CODE MICROSECONDS" with the time from start to exit
 // ROOT is HKCU, HKLM (the 32-bit view, as a 32-bit program sees it) or HKLM64.
 // Texts are UTF-8; HEX is the raw bytes as stored, UTF-16 for strings.
 #include <windows.h>
 
+#include <chrono>
 #include <cstdio>
 #include <iostream>
 #include <set>
@@ -128,22 +130,25 @@ bool run(const std::vector<std::string>& f)
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
+    const auto started = std::chrono::steady_clock::now();
     if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                         &process)) {
         return false;
     }
     std::printf("thread\t%04lx\n", process.dwThreadId);
     BoxWatch watch{process.dwProcessId, {}};
-    DWORD waited = 0;
-    while (WaitForSingleObject(process.hProcess, 20) == WAIT_TIMEOUT) {
+    // Looking often keeps the time a box waits for its answer small next to a whole run.
+    while (WaitForSingleObject(process.hProcess, 5) == WAIT_TIMEOUT) {
         EnumWindows(answerBox, reinterpret_cast<LPARAM>(&watch));
-        if ((waited += 20) > 30000) {
+        if (std::chrono::steady_clock::now() - started > std::chrono::seconds(30)) {
             TerminateProcess(process.hProcess, 0xDEAD);
         }
     }
+    const auto elapsed = std::chrono::steady_clock::now() - started;
     DWORD code = 0;
     GetExitCodeProcess(process.hProcess, &code);
-    std::printf("exit\t%lu\n", code);
+    std::printf("exit\t%lu\t%lld\n", code,
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count()));
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return true;
