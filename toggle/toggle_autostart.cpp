@@ -65,20 +65,15 @@ int toggleAutostart()
     // An entry that can't be read counts as absent, as does one with empty data.
     std::string entry;
     key.readString(displayName, entry);
-    const std::string changeFailed =
-        "Could not change the autostart entry of " + displayName + ". No changes were made.";
-    if (!entry.empty()) {
-        if (key.deleteValue(displayName)) {
-            showInfo(displayName + " will not start up automatically anymore.");
-        } else {
-            showError(changeFailed);
-        }
+    const bool wasPresent = !entry.empty();
+    const bool changed =
+        wasPresent ? key.deleteValue(displayName) : key.writeString(displayName, commandLineFor(installPath));
+    if (!changed) {
+        showError("Could not change the autostart entry of " + displayName + ". No changes were made.");
+    } else if (wasPresent) {
+        showInfo(displayName + " will not start up automatically anymore.");
     } else {
-        if (key.writeString(displayName, commandLineFor(installPath))) {
-            showInfo(displayName + " will start up automatically from now on.");
-        } else {
-            showError(changeFailed);
-        }
+        showInfo(displayName + " will start up automatically from now on.");
     }
     return 0;
 }
