@@ -15,7 +15,7 @@ PROGRAM = os.path.join(BUILD, "YarrowTideAutostart.exe")
 SMALLEST = os.path.join(BUILD, "tests", "smallest_box.exe")
 PROBE = os.path.join(BUILD, "tests", "wine", "probe.exe")
 ICON_IMAGE_BYTES = 872 + 204840 + 7336 + 3240
-RUNS = int(sys.argv[1]) if len(sys.argv) > 1 else 60
+RUNS = int(sys.argv[1]) if len(sys.argv) > 1 else 100
 
 
 def main():

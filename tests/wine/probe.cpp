@@ -94,31 +94,24 @@ bool dump(const std::vector<std::string>& f)
     return true;
 }
 
-struct BoxWatch {
-    DWORD processId;
-    std::set<HWND> answered;
-};
-
-BOOL CALLBACK answerBox(HWND window, LPARAM context)
+// Answers each box of the process that has been shown since the last look, once.
+void answerBoxes(DWORD processId, std::set<HWND>& answered)
 {
-    auto& watch = *reinterpret_cast<BoxWatch*>(context);
-    DWORD processId = 0;
-    GetWindowThreadProcessId(window, &processId);
-    wchar_t className[16] = {};
-    GetClassNameW(window, className, 16);
-    // A box is only complete once it is shown; its text is the static control 0xFFFF.
-    if (processId != watch.processId || std::wstring(className) != L"#32770" || !IsWindowVisible(window) ||
-        !watch.answered.insert(window).second) {
-        return TRUE;
+    for (HWND box = nullptr; (box = FindWindowExW(nullptr, box, L"#32770", nullptr)) != nullptr;) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(box, &owner);
+        // A box is only complete once it is shown; its text is the static control 0xFFFF.
+        if (owner != processId || !IsWindowVisible(box) || !answered.insert(box).second) {
+            continue;
+        }
+        wchar_t caption[256] = {};
+        wchar_t text[1024] = {};
+        GetWindowTextW(box, caption, 256);
+        GetDlgItemTextW(box, 0xFFFF, text, 1024);
+        std::printf("box\t%s\t%s\n", utf8(caption).c_str(), utf8(text).c_str());
+        std::fflush(stdout);
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
     }
-    wchar_t caption[256] = {};
-    wchar_t text[1024] = {};
-    GetWindowTextW(window, caption, 256);
-    GetDlgItemTextW(window, 0xFFFF, text, 1024);
-    std::printf("box\t%s\t%s\n", utf8(caption).c_str(), utf8(text).c_str());
-    std::fflush(stdout);
-    PostMessageW(window, WM_COMMAND, IDOK, 0);
-    return TRUE;
 }
 
 bool run(const std::vector<std::string>& f)
@@ -136,10 +129,11 @@ bool run(const std::vector<std::string>& f)
         return false;
     }
     std::printf("thread\t%04lx\n", process.dwThreadId);
-    BoxWatch watch{process.dwProcessId, {}};
-    // Looking often keeps the time a box waits for its answer small next to a whole run.
+    std::set<HWND> answered;
+    // Looking often keeps the time a box waits for its answer small next to a whole run;
+    // looking only for dialogs keeps the looking from slowing the run down.
     while (WaitForSingleObject(process.hProcess, 5) == WAIT_TIMEOUT) {
-        EnumWindows(answerBox, reinterpret_cast<LPARAM>(&watch));
+        answerBoxes(process.dwProcessId, answered);
         if (std::chrono::steady_clock::now() - started > std::chrono::seconds(30)) {
             TerminateProcess(process.hProcess, 0xDEAD);
         }
