@@ -5,17 +5,29 @@ under Wine (start, box shown and answered, exit) against that smallest program, 
 alternating runs in a throwaway prefix. Prints the figures; asserts nothing."""
 import os
 import statistics
+import struct
 import subprocess
 import sys
 import tempfile
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(ROOT, "tests", "wine"))
+import e2e  # noqa: E402  the probe's command format, written once there
+
 BUILD = os.path.join(ROOT, "build", "windows-x86")
 PROGRAM = os.path.join(BUILD, "YarrowTideAutostart.exe")
 SMALLEST = os.path.join(BUILD, "tests", "smallest_box.exe")
 PROBE = os.path.join(BUILD, "tests", "wine", "probe.exe")
-ICON_IMAGE_BYTES = 872 + 204840 + 7336 + 3240
+ICON = os.path.join(ROOT, "resources", "YarrowTideAutostart.ico")
 RUNS = int(sys.argv[1]) if len(sys.argv) > 1 else 100
+
+
+def icon_image_bytes():
+    """The bytes of all the images in the icon file, as its directory entries give them."""
+    with open(ICON, "rb") as icon:
+        data = icon.read()
+    count = struct.unpack_from("<H", data, 4)[0]
+    return sum(struct.unpack_from("<I", data, 6 + 16 * i + 8)[0] for i in range(count))
 
 
 def main():
@@ -24,9 +36,10 @@ def main():
         subprocess.run(step, cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
 
     size, smallest = os.path.getsize(PROGRAM), os.path.getsize(SMALLEST)
-    floor = ICON_IMAGE_BYTES + smallest
+    icon = icon_image_bytes()
+    floor = icon + smallest
     print(f"size: {size} bytes ({size / 1024:.0f} KiB, goal at most 512 KiB); "
-          f"floor {floor} = icon images {ICON_IMAGE_BYTES} + smallest box program {smallest}; "
+          f"floor {floor} = icon images {icon} + smallest box program {smallest}; "
           f"{size / floor:.2f} times the floor")
 
     prefix = tempfile.mkdtemp(prefix="yarrowtide-bench.")
@@ -34,10 +47,10 @@ def main():
     subprocess.run(driver + ["start"], check=True)
     try:
         env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all")
-        seed = "set\tHKLM\tSoftware\\Yarrowtide\tpath\t1\t" + "C:\\Yarrow\0".encode("utf-16-le").hex() + "\n"
-        runs = "".join(f"run\t{PROGRAM}\nrun\t{SMALLEST}\n" for _ in range(RUNS))
+        seed = e2e.put("HKLM", e2e.MAKER, "path", e2e.sz("C:\\Yarrow\0"))
+        pair = e2e.command("run", PROGRAM) + e2e.command("run", SMALLEST)
         # One warm-up pair first: the first start of a prefix loads its libraries from disk.
-        script = seed + f"run\t{PROGRAM}\nrun\t{SMALLEST}\n" + runs
+        script = seed + pair * (RUNS + 1)
         output = subprocess.run(["wine", PROBE], input=script, capture_output=True, text=True, env=env,
                                 check=True).stdout
     finally:
