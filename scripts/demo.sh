@@ -1,24 +1,31 @@
 #!/usr/bin/env bash
 # Builds the program and runs it twice under Wine, in a throwaway prefix where
 # YarrowTide Desktop is installed in "C:\Program Files\YarrowTide": it shows each
-# message and the autostart entry before and after each run.
+# message and the autostart entry before and after each run. Where this host runs no
+# 32-bit code, it runs the x86-64 build of the same sources instead, and says so.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
-cmake --preset windows-x86 >/dev/null
-cmake --build --preset windows-x86 >/dev/null
+pick=$(bash scripts/wine-loader.sh best)
+read -r build loader <<<"$pick"
+for preset in windows-x86 "windows-$build"; do
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" >/dev/null
+done
+output=build/windows-$build
+[ "$build" = x86 ] && arch=win32 || arch=win64
 
 export WINEDEBUG=-all
 WINEPREFIX=$(mktemp -d /tmp/yarrowtide-demo.XXXXXX)
 export WINEPREFIX
 trap 'wineserver -k; rm -rf "$WINEPREFIX"' EXIT
-/usr/bin/python3 tests/wine/e2e.py --prefix "$WINEPREFIX" --arch win32 start
-wine reg add 'HKLM\Software\Yarrowtide' /v path /d 'C:\Program Files\YarrowTide' /f >/dev/null
+/usr/bin/python3 tests/wine/e2e.py --wine "$loader" --prefix "$WINEPREFIX" --arch $arch start
+"$loader" reg add 'HKLM\Software\Yarrowtide' /v path /d 'C:\Program Files\YarrowTide' /f >/dev/null
 
 run_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
 show_entry() {
-  wine reg query "$run_key" /v 'YarrowTide Desktop' 2>/dev/null | grep 'YarrowTide Desktop' || echo '    (no entry)'
+  "$loader" reg query "$run_key" /v 'YarrowTide Desktop' 2>/dev/null | grep 'YarrowTide Desktop' || echo '    (no entry)'
 }
 
 for run in 1 2; do
@@ -26,8 +33,8 @@ for run in 1 2; do
   echo "  autostart entry before:"
   show_entry
   # The probe answers the program's message box and prints it.
-  printf 'run\t%s\n' build/windows-x86/YarrowTideAutostart.exe |
-    wine build/windows-x86/tests/wine/probe.exe | sed -n 's/^box\t\(.*\)\t\(.*\)/  message box "\1": \2/p'
+  printf 'run\t%s\n' "$output/YarrowTideAutostart.exe" |
+    "$loader" "$output/tests/wine/probe.exe" | sed -n 's/^box\t\(.*\)\t\(.*\)/  message box "\1": \2/p'
   echo "  autostart entry after:"
   show_entry
 done

@@ -6,7 +6,8 @@
 //   dump    ROOT KEY                 print "value NAME TYPE HEX" per value, or "missing"
 //   run     EXE [ARGUMENT]           print "thread ID", "box CAPTION TEXT" per box, and
 //                                    "exit CODE MICROSECONDS" with the time from start to exit
-// ROOT is HKCU, HKLM (the 32-bit view, as a 32-bit program sees it) or HKLM64.
+// ROOT is HKCU, HKLM (the registry view a program of the probe's own bitness reads, as
+// the program under test does) or HKLM-other (the other view, in a 64-bit prefix).
 // Texts are UTF-8; HEX is the raw bytes as stored, UTF-16 for strings.
 #include <windows.h>
 
@@ -42,7 +43,12 @@ HKEY rootOf(const std::string& name)
 
 REGSAM viewOf(const std::string& name)
 {
-    return name == "HKLM64" ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+#ifdef _WIN64
+    const REGSAM other = KEY_WOW64_32KEY;
+#else
+    const REGSAM other = KEY_WOW64_64KEY;
+#endif
+    return name == "HKLM-other" ? other : 0;
 }
 
 bool set(const std::vector<std::string>& f)
