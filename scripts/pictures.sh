@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs the program under Wine on a virtual X display and saves each of its four message
-# boxes as the user sees it, in docs/pictures/. Uses a throwaway Wine prefix.
+# boxes as the user sees it, in docs/pictures/. Uses a throwaway Wine prefix, and the
+# x86-64 build where this host runs no 32-bit code.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -9,16 +10,22 @@ if [ -z "${DISPLAY:-}" ]; then
   exec xvfb-run -a -s "-screen 0 800x600x24" bash "$0" "$@"
 fi
 
-cmake --preset windows-x86 >/dev/null
-cmake --build --preset windows-x86 >/dev/null
-export WINEDEBUG=-all WINEARCH=win32 WINEDLLOVERRIDES="mscoree,mshtml="
+pick=$(bash scripts/wine-loader.sh best)
+read -r build loader <<<"$pick"
+cmake --preset "windows-$build" >/dev/null
+cmake --build --preset "windows-$build" >/dev/null
+[ "$build" = x86 ] && arch=win32 || arch=win64
+export WINEDEBUG=-all WINEARCH=$arch WINEDLLOVERRIDES="mscoree,mshtml="
 WINEPREFIX=$(mktemp -d /tmp/yarrowtide-pictures.XXXXXX)
 export WINEPREFIX
 trap 'wineserver -k; rm -rf "$WINEPREFIX"' EXIT
-wineboot --init >/dev/null 2>&1
+"$loader" wineboot --init >/dev/null 2>&1
+# Debian's Wine doesn't look for the fonts of fonts-wine, Marlett among them, which
+# draws the title bar's close button; fonts in the prefix's own folder it does load.
+dpkg -L fonts-wine | grep -E '\.(ttf|fon)$' | xargs cp -t "$WINEPREFIX/drive_c/windows/Fonts"
 mkdir -p docs/pictures
 
-reg() { wine reg "$@" >/dev/null 2>&1 || true; }
+reg() { "$loader" reg "$@" >/dev/null 2>&1 || true; }
 maker='HKLM\Software\Yarrowtide'
 run_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
 screen=$(mktemp /tmp/yarrowtide-screen.XXXXXX.png)
@@ -26,7 +33,7 @@ screen=$(mktemp /tmp/yarrowtide-screen.XXXXXX.png)
 # Runs the program, waits until its box is drawn on the otherwise black screen, saves
 # the box cropped, and answers it with Return.
 picture() {
-  wine build/windows-x86/YarrowTideAutostart.exe &
+  "$loader" "build/windows-$build/YarrowTideAutostart.exe" &
   local program=$!
   for _ in $(seq 60); do
     sleep 0.5
