@@ -14,6 +14,13 @@ RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
 DUTCH, ENGLISH_US = 0x0413, 0x0409
 # Size, and the bytes of each image: a header, 24-bit rows and a 1-bit mask, each row padded to 4 bytes.
 ICONS = [(16, 872), (256, 204840), (48, 7336), (32, 3240)]
+KERNEL32_FOR_THE_RUN_TIME = {
+    "CloseHandle", "CreateSemaphoreW", "DeleteCriticalSection", "EnterCriticalSection", "FreeLibrary",
+    "GetCurrentThreadId", "GetLastError", "GetModuleHandleA", "GetModuleHandleW", "GetProcAddress",
+    "GetStartupInfoA", "InitializeCriticalSection", "IsDBCSLeadByteEx", "LeaveCriticalSection", "LoadLibraryA",
+    "LoadLibraryW", "MultiByteToWideChar", "ReleaseSemaphore", "SetLastError", "SetUnhandledExceptionFilter",
+    "Sleep", "TlsAlloc", "TlsFree", "TlsGetValue", "TlsSetValue", "VirtualProtect", "VirtualQuery",
+    "WaitForSingleObject", "WideCharToMultiByte"}
 
 
 def resources(pe):
@@ -50,6 +57,11 @@ class Image(unittest.TestCase):
         imports = {entry.dll.decode().lower(): {i.name.decode() for i in entry.imports}
                    for entry in self.pe.DIRECTORY_ENTRY_IMPORT}
         self.assertEqual(set(imports), {"kernel32.dll", "advapi32.dll", "user32.dll", "msvcrt.dll"})
+        # What the statically linked run time imports, and what the program adds to it:
+        # SetDefaultDllDirectories must be looked up, not imported, for the image to load
+        # on Windows that lacks it.
+        self.assertEqual(imports["kernel32.dll"], KERNEL32_FOR_THE_RUN_TIME | {
+            "GetModuleHandleA", "GetProcAddress", "SetDllDirectoryA"})
         self.assertEqual(imports["advapi32.dll"],
                          {"RegOpenKeyExA", "RegQueryValueExA", "RegSetValueExA", "RegDeleteValueA", "RegCloseKey"})
         self.assertEqual(imports["user32.dll"], {"MessageBoxA"})

@@ -17,6 +17,8 @@ import tempfile
 
 MAKER = r"Software\Yarrowtide"
 RUN = r"Software\Microsoft\Windows\CurrentVersion\Run"
+# Where the marker leaves its path each time it is loaded or started.
+MARKS = r"Software\Yarrowtide Tests\Marks"
 ENTRY = "YarrowTide Desktop"
 REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD = 1, 2, 3, 4
 TRACED = ["RegOpenKeyExA", "RegQueryValueExA", "RegSetValueExA", "RegDeleteValueA", "RegCloseKey", "MessageBoxA"]
@@ -41,7 +43,9 @@ NO_KEY, NO_VALUE, UNCHANGED, REMOVED = "no key", "no value", "unchanged", "remov
 
 # path: the maker key's "path" value in the registry view the program reads; path_other: the
 # same in the other view, which only a 64-bit prefix has (two_views). entry: the autostart
-# value before the runs; after: the autostart value after them.
+# value before the runs; after: the autostart value after them. planted: the marker lies
+# beside a copy of the program as uxtheme.dll, which Wine is told to prefer to its own.
+# marks: the paths the marker left, where it must leave any.
 CASES = {
     "entry-absent": dict(boxes=[WRITTEN], after=exe_in("C:\\Yarrow\\")),
     "entry-other-path": dict(entry=sz("D:\\Old\\YarrowTideDesktop.exe\0"), boxes=[DELETED], after=REMOVED),
@@ -67,6 +71,7 @@ CASES = {
                                  two_views=True),
     "path-only-in-other-view": dict(path=NO_KEY, path_other=sz("C:\\Yarrow\0"), boxes=[NOT_INSTALLED],
                                     two_views=True),
+    "dll-planted-beside-program": dict(planted=True, boxes=[WRITTEN], after=exe_in("C:\\Yarrow\\")),
 }
 
 
@@ -107,7 +112,8 @@ def put(root, key, name, value):
 
 
 def seed(case):
-    script = command("delete", "HKLM", MAKER) + command("delete", "HKLM-other", MAKER) + command("delete", "HKCU", RUN)
+    script = "".join(command("delete", root, key) for root, key in
+                     (("HKLM", MAKER), ("HKLM-other", MAKER), ("HKCU", RUN), ("HKCU", MARKS)))
     for root, path in (("HKLM", case.get("path", sz("C:\\Yarrow\0"))), ("HKLM-other", case.get("path_other", NO_KEY))):
         if path == NO_VALUE:
             script += put(root, MAKER, "version", sz("1.0\0"))
@@ -172,8 +178,12 @@ def check(case, output, trace, program):
     boxes = [tuple(fields[1:]) for fields in lines if fields[0] == "box"]
     expect("boxes", boxes, [box[:2] for box in case["boxes"]])
     expect("exit codes", [f[1] for f in lines if f[0] == "exit"], ["0"] * len(case["boxes"]))
-    run_key = None if ["missing"] in lines else {f[1]: (int(f[2]), bytes.fromhex(f[3])) for f in lines if f[0] == "value"}
-    expect("Run key after", run_key, expected_run_key(case))
+    dumped = {f[1]: None if f[0] == "missing" else {} for f in lines if f[0] in ("key", "missing")}
+    for f in lines:
+        if f[0] == "value":
+            dumped[f[1]][f[2]] = (int(f[3]), bytes.fromhex(f[4]))
+    expect("Run key after", dumped[RUN], expected_run_key(case))
+    expect("marks", dumped[MARKS], case.get("marks"))
 
     calls = []
     for thread in (f[1] for f in lines if f[0] == "thread"):
@@ -193,18 +203,26 @@ def check(case, output, trace, program):
 
 def run_case(args):
     case = CASES[args.case]
-    run = command("run", args.program, *case.get("args", []))
-    script = seed(case) + run * len(case["boxes"]) + command("dump", "HKCU", RUN)
+    env = wine_env(args.prefix, WINEDEBUG="+relay")
+    folder = tempfile.mkdtemp(prefix="yarrowtide-e2e.")
+    program = shutil.copy(args.program, folder)
+    if case.get("planted"):
+        shutil.copy(args.marker_dll, os.path.join(folder, "uxtheme.dll"))
+        # As Windows does for a DLL that isn't a known system DLL.
+        env["WINEDLLOVERRIDES"] += ";uxtheme=n,b"
+    run = command("run", program, *case.get("args", []))
+    script = seed(case) + run * len(case["boxes"]) + command("dump", "HKCU", RUN) + command("dump", "HKCU", MARKS)
     # Files rather than pipes: a process of the prefix that outlives the probe can't hold them open.
     with tempfile.TemporaryFile("w+") as output, tempfile.TemporaryFile("w+") as trace:
         done = subprocess.run([args.wine, args.probe], input=script.encode(), stdout=output, stderr=trace,
-                              env=wine_env(args.prefix, WINEDEBUG="+relay"), timeout=120)
+                              env=env, timeout=120)
         output.seek(0)
         trace.seek(0)
         output, trace = output.read(), trace.read()
     print(output)
     if done.returncode != 0:
         sys.exit(f"probe failed with {done.returncode}")
+    shutil.rmtree(folder)
     failures = check(case, output, trace, args.program)
     for failure in failures:
         print("FAIL", failure)
@@ -218,6 +236,7 @@ def main():
     parser.add_argument("--arch", choices=["win32", "win64"], required=True)
     parser.add_argument("--probe")
     parser.add_argument("--program")
+    parser.add_argument("--marker-dll")
     parser.add_argument("action", choices=["list", "start", "stop", "case"])
     parser.add_argument("case", nargs="?", choices=list(CASES))
     args = parser.parse_args()

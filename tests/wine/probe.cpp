@@ -3,7 +3,8 @@
 // line from standard input, fields separated by tabs:
 //   set     ROOT KEY NAME TYPE HEX   create KEY, then store HEX as the value's raw data
 //   delete  ROOT KEY                 delete KEY, which must have no subkeys
-//   dump    ROOT KEY                 print "value NAME TYPE HEX" per value, or "missing"
+//   dump    ROOT KEY                 print "key KEY", then "value KEY NAME TYPE HEX" per
+//                                    value; or "missing KEY"
 //   run     EXE [ARGUMENT]           print "thread ID", "box CAPTION TEXT" per box, and
 //                                    "exit CODE MICROSECONDS" with the time from start to exit
 // ROOT is HKCU, HKLM (the registry view a program of the probe's own bitness reads, as
@@ -78,9 +79,10 @@ bool dump(const std::vector<std::string>& f)
 {
     HKEY key = nullptr;
     if (RegOpenKeyExW(rootOf(f[1]), wide(f[2]).c_str(), 0, KEY_QUERY_VALUE | viewOf(f[1]), &key) != ERROR_SUCCESS) {
-        std::printf("missing\n");
+        std::printf("missing\t%s\n", f[2].c_str());
         return true;
     }
+    std::printf("key\t%s\n", f[2].c_str());
     for (DWORD index = 0;; ++index) {
         wchar_t name[16384];
         BYTE data[65536];
@@ -90,7 +92,7 @@ bool dump(const std::vector<std::string>& f)
         if (RegEnumValueW(key, index, name, &nameLength, nullptr, &type, data, &size) != ERROR_SUCCESS) {
             break;
         }
-        std::printf("value\t%s\t%lu\t", utf8(std::wstring(name, nameLength)).c_str(), type);
+        std::printf("value\t%s\t%s\t%lu\t", f[2].c_str(), utf8(std::wstring(name, nameLength)).c_str(), type);
         for (DWORD i = 0; i < size; ++i) {
             std::printf("%02x", data[i]);
         }
