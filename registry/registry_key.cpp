@@ -10,10 +10,17 @@ RegistryKey::~RegistryKey()
     close();
 }
 
-bool RegistryKey::open(HKEY root, const std::string& subkey)
+LONG RegistryKey::open(HKEY root, const std::string& subkey)
 {
     close();
-    return RegOpenKeyExA(root, subkey.c_str(), 0, KEY_ALL_ACCESS, &key_) == ERROR_SUCCESS;
+    return RegOpenKeyExA(root, subkey.c_str(), 0, KEY_ALL_ACCESS, &key_);
+}
+
+LONG RegistryKey::create(HKEY root, const std::string& subkey)
+{
+    close();
+    return RegCreateKeyExA(root, subkey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key_,
+                           nullptr);
 }
 
 void RegistryKey::close()
@@ -64,7 +71,7 @@ bool RegistryKey::writeString(const std::string& name, const std::string& text) 
                           size) == ERROR_SUCCESS;
 }
 
-bool RegistryKey::deleteValue(const std::string& name) const
+LONG RegistryKey::deleteValue(const std::string& name) const
 {
-    return key_ != nullptr && RegDeleteValueA(key_, name.c_str()) == ERROR_SUCCESS;
+    return key_ == nullptr ? ERROR_INVALID_HANDLE : RegDeleteValueA(key_, name.c_str());
 }

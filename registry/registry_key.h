@@ -6,7 +6,9 @@
 
 // The one owner of an open registry key in this program. It holds at most one key,
 // releases it before opening another and when it ends, and cannot be copied.
-// Every operation reports success as a boolean; an output is untouched on failure.
+// Every operation reports its outcome; an output is untouched on failure. Where a
+// caller must tell a missing key or value from a refused one, the operation returns
+// the platform's result: ERROR_SUCCESS, ERROR_FILE_NOT_FOUND, or the refusal.
 class RegistryKey {
 public:
     RegistryKey() = default;
@@ -15,15 +17,18 @@ public:
     RegistryKey& operator=(const RegistryKey&) = delete;
 
     // Releases any held key, then opens `subkey` under `root` with full access.
-    bool open(HKEY root, const std::string& subkey);
+    LONG open(HKEY root, const std::string& subkey);
+    // Releases any held key, then opens `subkey` under `root` with full access, creating
+    // it and any missing key above it first.
+    LONG create(HKEY root, const std::string& subkey);
     // Releases the held key; does nothing when none is held.
     void close();
     // Reads the value `name`, of any type, as its bytes up to the first NUL.
     bool readString(const std::string& name, std::string& out) const;
     // Creates or replaces the value `name` as REG_SZ holding `text` up to its first NUL.
     bool writeString(const std::string& name, const std::string& text) const;
-    // Removes the value `name`.
-    bool deleteValue(const std::string& name) const;
+    // Removes the value `name`; calls nothing and returns ERROR_INVALID_HANDLE when no key is held.
+    LONG deleteValue(const std::string& name) const;
 
 private:
     HKEY key_ = nullptr;

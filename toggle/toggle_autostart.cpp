@@ -1,6 +1,7 @@
 #include "toggle/toggle_autostart.h"
 
 #include "registry/registry_key.h"
+#include "toggle/signed_in_user.h"
 
 #include <windows.h>
 
@@ -13,6 +14,9 @@ const char kExecutableName[] = "YarrowTideDesktop.exe";
 const char kMakerKey[] = "Software\\Yarrowtide";
 const char kInstallPathValue[] = "path";
 const char kAutostartKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+// Task Manager and Settings switch a Run entry off, without removing it, by a record of
+// the same name here; a record outlives its entry.
+const char kStartupApprovedKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\StartupApproved\\Run";
 
 void showError(const std::string& text)
 {
@@ -32,6 +36,22 @@ std::string commandLineFor(const std::string& executablePath)
         return executablePath;
     }
     return '"' + executablePath + '"';
+}
+
+// Removes the startup record named `name`, so that no record left by Task Manager keeps
+// a new entry from starting. True if no such record is left; the key is never created.
+bool removeStartupRecord(const std::string& name)
+{
+    RegistryKey records;
+    const LONG opened = records.open(HKEY_CURRENT_USER, kStartupApprovedKey);
+    if (opened == ERROR_FILE_NOT_FOUND) {
+        return true;
+    }
+    if (opened != ERROR_SUCCESS) {
+        return false;
+    }
+    const LONG removed = records.deleteValue(name);
+    return removed == ERROR_SUCCESS || removed == ERROR_FILE_NOT_FOUND;
 }
 
 } // namespace
@@ -57,7 +77,17 @@ int toggleAutostart()
     }
     installPath += executableName;
 
-    if (!key.open(HKEY_CURRENT_USER, kAutostartKey)) {
+    // Elevated by another account's credentials, this program would change that
+    // account's autostart entry, not the signed-in user's.
+    if (!runsAsSignedInUser()) {
+        showError("Could not change the autostart entry of " + displayName +
+                  ": this program runs as another account than the one signed in. No changes were made.");
+        return 0;
+    }
+
+    // A new profile may have no Run key yet.
+    if (key.create(HKEY_CURRENT_USER, kAutostartKey) != ERROR_SUCCESS) {
+        // "Not changes" is this message's wording from the start, kept on purpose: leave it uncorrected.
         showError("Failed opening the windows autorun registry. Not changes will be made.");
         return 0;
     }
@@ -66,8 +96,16 @@ int toggleAutostart()
     std::string entry;
     key.readString(displayName, entry);
     const bool wasPresent = !entry.empty();
-    const bool changed =
-        wasPresent ? key.deleteValue(displayName) : key.writeString(displayName, commandLineFor(installPath));
+    bool changed = false;
+    if (wasPresent) {
+        changed = key.deleteValue(displayName) == ERROR_SUCCESS;
+        // With the entry gone the product won't start, whether the record goes or not.
+        if (changed) {
+            removeStartupRecord(displayName);
+        }
+    } else {
+        changed = removeStartupRecord(displayName) && key.writeString(displayName, commandLineFor(installPath));
+    }
     if (!changed) {
         showError("Could not change the autostart entry of " + displayName + ". No changes were made.");
     } else if (wasPresent) {

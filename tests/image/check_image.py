@@ -61,10 +61,11 @@ class Image(unittest.TestCase):
         # SetDefaultDllDirectories must be looked up, not imported, for the image to load
         # on Windows that lacks it.
         self.assertEqual(imports["kernel32.dll"], KERNEL32_FOR_THE_RUN_TIME | {
-            "GetModuleHandleA", "GetProcAddress", "SetDllDirectoryA"})
-        self.assertEqual(imports["advapi32.dll"],
-                         {"RegOpenKeyExA", "RegQueryValueExA", "RegSetValueExA", "RegDeleteValueA", "RegCloseKey"})
-        self.assertEqual(imports["user32.dll"], {"MessageBoxA"})
+            "GetModuleHandleA", "GetProcAddress", "SetDllDirectoryA", "GetCurrentProcess", "OpenProcess", "CloseHandle"})
+        self.assertEqual(imports["advapi32.dll"], {
+            "RegOpenKeyExA", "RegCreateKeyExA", "RegQueryValueExA", "RegSetValueExA", "RegDeleteValueA", "RegCloseKey",
+            "OpenProcessToken", "GetTokenInformation", "EqualSid"})
+        self.assertEqual(imports["user32.dll"], {"MessageBoxA", "GetShellWindow", "GetWindowThreadProcessId"})
 
     def test_carries_exactly_the_manifest_version_record_and_icon(self):
         expected = {(RT_MANIFEST, 1, ENGLISH_US), (RT_VERSION, 1, DUTCH), (RT_GROUP_ICON, 102, DUTCH)}

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
+#include <cstring>
 #include <utility>
 
 namespace fake {
@@ -57,23 +58,51 @@ void reset()
 
 namespace {
 
-LONG record(std::string function, const char* subject, LONG result)
+const HWND kShellWindow = reinterpret_cast<HWND>(static_cast<std::uintptr_t>(0x20010));
+const DWORD kShellProcessId = 0x4e8;
+const HANDLE kCurrentProcess = reinterpret_cast<HANDLE>(~static_cast<std::uintptr_t>(0));
+
+template <typename Handle>
+Handle newHandle()
+{
+    static std::uintptr_t lastHandle = 0x1000;
+    return reinterpret_cast<Handle>(lastHandle += 4);
+}
+
+// Records the call, failing it where a test asked for that by its subject or, for a
+// value of an open key, by the key's path and the value's name.
+LONG record(std::string function, const std::string& subject, LONG result, const std::string& keyPath = "")
 {
     auto& state = fake::platform();
-    const auto failure = state.failures.find(function + ' ' + subject);
-    if (result == ERROR_SUCCESS && failure != state.failures.end()) {
-        result = failure->second;
+    for (const auto& name : {function + ' ' + subject, function + ' ' + keyPath + '\\' + subject}) {
+        const auto failure = state.failures.find(name);
+        if (result == ERROR_SUCCESS && failure != state.failures.end()) {
+            result = failure->second;
+        }
     }
     state.calls.push_back({std::move(function), subject, result});
     return result;
 }
 
-// The values behind an open handle, or null for a closed or unknown one.
-fake::Values* valuesOf(HKEY key)
+std::string rootName(HKEY root)
 {
-    auto& state = fake::platform();
-    const auto open = state.openKeys.find(key);
-    return open == state.openKeys.end() ? nullptr : &state.keys.at(open->second);
+    return root == HKEY_LOCAL_MACHINE ? "HKLM" : root == HKEY_CURRENT_USER ? "HKCU" : "";
+}
+
+// The path of an open key, or empty for a closed or unknown handle.
+std::string pathOf(HKEY key)
+{
+    const auto& open = fake::platform().openKeys;
+    const auto found = open.find(key);
+    return found == open.end() ? "" : found->second;
+}
+
+// What an open process or token handle is, or empty for an unknown one.
+std::string kindOf(HANDLE handle)
+{
+    const auto& open = fake::platform().openHandles;
+    const auto found = open.find(handle);
+    return found == open.end() ? "" : found->second;
 }
 
 } // namespace
@@ -82,15 +111,27 @@ LONG RegOpenKeyExA(HKEY root, const char* subkey, DWORD, REGSAM, HKEY* result)
 {
     auto& state = fake::platform();
     *result = nullptr;
-    const std::string rootName = root == HKEY_LOCAL_MACHINE ? "HKLM" : root == HKEY_CURRENT_USER ? "HKCU" : "";
-    if (rootName.empty()) {
+    if (rootName(root).empty()) {
         return record("RegOpenKeyExA", subkey, ERROR_INVALID_HANDLE);
     }
-    const auto key = state.keys.find(rootName + '\\' + subkey);
+    const auto key = state.keys.find(rootName(root) + '\\' + subkey);
     const LONG status = record("RegOpenKeyExA", subkey, key == state.keys.end() ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS);
     if (status == ERROR_SUCCESS) {
-        static std::uintptr_t lastHandle = 0x1000;
-        *result = reinterpret_cast<HKEY>(lastHandle += 4);
+        *result = newHandle<HKEY>();
+        state.openKeys[*result] = key->first;
+    }
+    return status;
+}
+
+LONG RegCreateKeyExA(HKEY root, const char* subkey, DWORD, char*, DWORD, REGSAM, SECURITY_ATTRIBUTES*, HKEY* result,
+                     DWORD*)
+{
+    auto& state = fake::platform();
+    *result = nullptr;
+    const LONG status = record("RegCreateKeyExA", subkey, rootName(root).empty() ? ERROR_INVALID_HANDLE : ERROR_SUCCESS);
+    if (status == ERROR_SUCCESS) {
+        const auto key = state.keys.try_emplace(rootName(root) + '\\' + subkey).first;
+        *result = newHandle<HKEY>();
         state.openKeys[*result] = key->first;
     }
     return status;
@@ -99,17 +140,18 @@ LONG RegOpenKeyExA(HKEY root, const char* subkey, DWORD, REGSAM, HKEY* result)
 LONG RegQueryValueExA(HKEY key, const char* name, DWORD*, DWORD* type, BYTE* data, DWORD* size)
 {
     const char* const function = data == nullptr ? "RegQueryValueExA(size)" : "RegQueryValueExA(data)";
-    fake::Values* const values = valuesOf(key);
-    if (values == nullptr) {
+    const std::string path = pathOf(key);
+    if (path.empty()) {
         return record(function, name, ERROR_INVALID_HANDLE);
     }
-    const auto value = values->find(name);
-    if (value == values->end()) {
-        return record(function, name, ERROR_FILE_NOT_FOUND);
+    const fake::Values& values = fake::platform().keys.at(path);
+    const auto value = values.find(name);
+    if (value == values.end()) {
+        return record(function, name, ERROR_FILE_NOT_FOUND, path);
     }
     const std::string& bytes = value->second.data;
     const bool fits = data == nullptr || *size >= bytes.size();
-    const LONG status = record(function, name, fits ? ERROR_SUCCESS : ERROR_MORE_DATA);
+    const LONG status = record(function, name, fits ? ERROR_SUCCESS : ERROR_MORE_DATA, path);
     if (status != ERROR_SUCCESS && status != ERROR_MORE_DATA) {
         return status;
     }
@@ -128,24 +170,25 @@ LONG RegQueryValueExA(HKEY key, const char* name, DWORD*, DWORD* type, BYTE* dat
 
 LONG RegSetValueExA(HKEY key, const char* name, DWORD, DWORD type, const BYTE* data, DWORD size)
 {
-    fake::Values* const values = valuesOf(key);
-    const LONG status = record("RegSetValueExA", name, values == nullptr ? ERROR_INVALID_HANDLE : ERROR_SUCCESS);
+    const std::string path = pathOf(key);
+    const LONG status = record("RegSetValueExA", name, path.empty() ? ERROR_INVALID_HANDLE : ERROR_SUCCESS, path);
     if (status == ERROR_SUCCESS) {
-        (*values)[name] = {type, std::string(reinterpret_cast<const char*>(data), size)};
+        fake::platform().keys.at(path)[name] = {type, std::string(reinterpret_cast<const char*>(data), size)};
     }
     return status;
 }
 
 LONG RegDeleteValueA(HKEY key, const char* name)
 {
-    fake::Values* const values = valuesOf(key);
-    if (values == nullptr) {
+    const std::string path = pathOf(key);
+    if (path.empty()) {
         return record("RegDeleteValueA", name, ERROR_INVALID_HANDLE);
     }
-    const auto value = values->find(name);
-    const LONG status = record("RegDeleteValueA", name, value == values->end() ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS);
+    fake::Values& values = fake::platform().keys.at(path);
+    const auto value = values.find(name);
+    const LONG status = record("RegDeleteValueA", name, value == values.end() ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS, path);
     if (status == ERROR_SUCCESS) {
-        values->erase(value);
+        values.erase(value);
     }
     return status;
 }
@@ -161,4 +204,76 @@ int MessageBoxA(HWND, const char* text, const char* caption, UINT style)
     fake::platform().boxes.push_back({text, caption, style});
     record("MessageBoxA", caption, ERROR_SUCCESS);
     return 1; // IDOK
+}
+
+HWND GetShellWindow()
+{
+    const bool shell = !fake::platform().shellAccount.empty();
+    record("GetShellWindow", "", shell ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND);
+    return shell ? kShellWindow : nullptr;
+}
+
+DWORD GetWindowThreadProcessId(HWND window, DWORD* processId)
+{
+    *processId = window == kShellWindow ? kShellProcessId : 0;
+    return *processId == 0 ? 0 : 1;
+}
+
+HANDLE GetCurrentProcess()
+{
+    return kCurrentProcess;
+}
+
+HANDLE OpenProcess(DWORD access, BOOL, DWORD processId)
+{
+    if (record("OpenProcess", std::to_string(access),
+               processId == kShellProcessId ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER) != ERROR_SUCCESS) {
+        return nullptr;
+    }
+    const auto process = newHandle<HANDLE>();
+    fake::platform().openHandles[process] = "process shell";
+    return process;
+}
+
+BOOL OpenProcessToken(HANDLE process, DWORD, HANDLE* token)
+{
+    const std::string whose = process == kCurrentProcess ? "own" : kindOf(process) == "process shell" ? "shell" : "";
+    if (record("OpenProcessToken", whose, whose.empty() ? ERROR_INVALID_HANDLE : ERROR_SUCCESS) != ERROR_SUCCESS) {
+        return FALSE;
+    }
+    *token = newHandle<HANDLE>();
+    fake::platform().openHandles[*token] = "token " + whose;
+    return 1;
+}
+
+// Gives the account's name as its SID, after the TOKEN_USER that points at it.
+BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS, void* data, DWORD size, DWORD* needed)
+{
+    const auto& state = fake::platform();
+    const std::string kind = kindOf(token);
+    const std::string whose = kind.rfind("token ", 0) == 0 ? kind.substr(6) : "";
+    if (whose.empty()) {
+        return record("GetTokenInformation", whose, ERROR_INVALID_HANDLE) == ERROR_SUCCESS;
+    }
+    const std::string& account = whose == "own" ? state.ownAccount : state.shellAccount;
+    *needed = static_cast<DWORD>(sizeof(TOKEN_USER) + account.size() + 1);
+    const bool fits = data != nullptr && size >= *needed;
+    if (record("GetTokenInformation", whose, fits ? ERROR_SUCCESS : ERROR_INSUFFICIENT_BUFFER) != ERROR_SUCCESS) {
+        return FALSE;
+    }
+    char* const sid = static_cast<char*>(data) + sizeof(TOKEN_USER);
+    std::memcpy(sid, account.c_str(), account.size() + 1);
+    static_cast<TOKEN_USER*>(data)->User = {sid, 0};
+    return 1;
+}
+
+BOOL EqualSid(PSID a, PSID b)
+{
+    return std::strcmp(static_cast<const char*>(a), static_cast<const char*>(b)) == 0 ? 1 : 0;
+}
+
+BOOL CloseHandle(HANDLE handle)
+{
+    const bool open = fake::platform().openHandles.erase(handle) == 1;
+    return record("CloseHandle", "", open ? ERROR_SUCCESS : ERROR_INVALID_HANDLE) == ERROR_SUCCESS;
 }

@@ -1,7 +1,8 @@
 #pragma once
-// The in-memory registry and message box behind the platform calls in the native test
-// build. It answers as the platform does where the program relies on it, records every
-// call with its result, and fails any call a test names.
+// The in-memory registry, message box, shell window and process accounts behind the
+// platform calls in the native test build. It answers as the platform does where the
+// program relies on it, records every call with its result, and fails any call a test
+// names.
 
 #include <windows.h>
 
@@ -27,7 +28,9 @@ void PrintTo(const Value& value, std::ostream* out);
 
 using Values = std::map<std::string, Value, NoCase>;
 
-// One platform call: its name, the subkey or value name it was given, and its result.
+// One platform call: its name, its subject and its result. The subject is the subkey or
+// value name it was given; for a process or token call, "shell" or "own" for the process
+// it concerns; for OpenProcess, the access right asked for, in decimal.
 struct Call {
     std::string function;
     std::string subject;
@@ -47,10 +50,17 @@ struct Platform {
     std::map<std::string, Values, NoCase> keys;
     // The key path behind each open handle.
     std::map<HKEY, std::string> openKeys;
+    // The account the program runs as, and that of the shell window's process; an empty
+    // shell account means there is no shell window.
+    std::string ownAccount = "alice";
+    std::string shellAccount;
+    // What each open process or token handle is: "process shell", "token shell" or "token own".
+    std::map<HANDLE, std::string> openHandles;
     std::vector<Call> calls;
     std::vector<Box> boxes;
-    // Calls to fail, as "function subject", with the error each returns instead.
-    // A size probe is "RegQueryValueExA(size)", a read into a buffer "RegQueryValueExA(data)".
+    // Calls to fail, as "function subject", with the error each returns instead; a value
+    // call also as "function KEY\NAME", to fail it in one key only. A size probe is
+    // "RegQueryValueExA(size)", a read into a buffer "RegQueryValueExA(data)".
     std::map<std::string, LONG> failures;
     // Runs between a size probe and the next platform call, to change the registry there.
     std::function<void()> afterSizeProbe;

@@ -4,33 +4,66 @@
 
 #include <cstdint>
 
+#define WINAPI
+#define FALSE 0
+
 using BYTE = unsigned char;
+using BOOL = int;
 using DWORD = std::uint32_t;
 using LONG = std::int32_t;
 using UINT = unsigned int;
 using REGSAM = DWORD;
 using HKEY = struct HKEY__*;
 using HWND = struct HWND__*;
+using HANDLE = void*;
+using PSID = void*;
+struct SECURITY_ATTRIBUTES;
 
 #define HKEY_CURRENT_USER (reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000001u)))
 #define HKEY_LOCAL_MACHINE (reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000002u)))
 
 constexpr LONG ERROR_SUCCESS = 0;
 constexpr LONG ERROR_FILE_NOT_FOUND = 2;
-constexpr LONG ERROR_INVALID_HANDLE = 6;
 constexpr LONG ERROR_ACCESS_DENIED = 5;
+constexpr LONG ERROR_INVALID_HANDLE = 6;
+constexpr LONG ERROR_INVALID_PARAMETER = 87;
+constexpr LONG ERROR_INSUFFICIENT_BUFFER = 122;
 constexpr LONG ERROR_MORE_DATA = 234;
 constexpr REGSAM KEY_ALL_ACCESS = 0x000F003F;
+constexpr DWORD REG_OPTION_NON_VOLATILE = 0;
 constexpr DWORD REG_SZ = 1;
 constexpr DWORD REG_EXPAND_SZ = 2;
 constexpr DWORD REG_BINARY = 3;
+constexpr DWORD REG_DWORD = 4;
 constexpr UINT MB_OK = 0x00;
 constexpr UINT MB_ICONERROR = 0x10;
 constexpr UINT MB_ICONINFORMATION = 0x40;
+constexpr DWORD PROCESS_QUERY_INFORMATION = 0x0400;
+constexpr DWORD PROCESS_QUERY_LIMITED_INFORMATION = 0x1000;
+constexpr DWORD TOKEN_QUERY = 0x0008;
+
+struct SID_AND_ATTRIBUTES {
+    PSID Sid;
+    DWORD Attributes;
+};
+struct TOKEN_USER {
+    SID_AND_ATTRIBUTES User;
+};
+enum TOKEN_INFORMATION_CLASS { TokenUser = 1 };
 
 LONG RegOpenKeyExA(HKEY root, const char* subkey, DWORD options, REGSAM access, HKEY* result);
+LONG RegCreateKeyExA(HKEY root, const char* subkey, DWORD reserved, char* keyClass, DWORD options, REGSAM access,
+                     SECURITY_ATTRIBUTES* security, HKEY* result, DWORD* disposition);
 LONG RegQueryValueExA(HKEY key, const char* name, DWORD* reserved, DWORD* type, BYTE* data, DWORD* size);
 LONG RegSetValueExA(HKEY key, const char* name, DWORD reserved, DWORD type, const BYTE* data, DWORD size);
 LONG RegDeleteValueA(HKEY key, const char* name);
 LONG RegCloseKey(HKEY key);
 int MessageBoxA(HWND owner, const char* text, const char* caption, UINT style);
+HWND GetShellWindow();
+DWORD GetWindowThreadProcessId(HWND window, DWORD* processId);
+HANDLE GetCurrentProcess();
+HANDLE OpenProcess(DWORD access, BOOL inherit, DWORD processId);
+BOOL OpenProcessToken(HANDLE process, DWORD access, HANDLE* token);
+BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind, void* data, DWORD size, DWORD* needed);
+BOOL EqualSid(PSID a, PSID b);
+BOOL CloseHandle(HANDLE handle);

@@ -49,7 +49,7 @@ TEST_F(RegistryKeyTest, ReadsStoredBytesUpToTheFirstNul)
         {"zero-length data", {REG_SZ, ""}, ""},
         {"data of another type", {REG_BINARY, "\x07\x08\0\x09"s}, "\x07\x08"},
     };
-    ASSERT_TRUE(key.open(HKEY_CURRENT_USER, kSubkey));
+    ASSERT_EQ(key.open(HKEY_CURRENT_USER, kSubkey), ERROR_SUCCESS);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         values()["v"] = c.stored;
@@ -77,7 +77,7 @@ TEST_F(RegistryKeyTest, FailedReadLeavesTheOutputUntouched)
         values()["v"] = {REG_SZ, "abc\0"s};
         c.arrange();
         RegistryKey reader;
-        ASSERT_TRUE(reader.open(HKEY_CURRENT_USER, kSubkey));
+        ASSERT_EQ(reader.open(HKEY_CURRENT_USER, kSubkey), ERROR_SUCCESS);
         std::string out = "previous";
         EXPECT_FALSE(reader.readString("v", out));
         EXPECT_EQ(out, "previous");
@@ -86,7 +86,7 @@ TEST_F(RegistryKeyTest, FailedReadLeavesTheOutputUntouched)
 
 TEST_F(RegistryKeyTest, WritesTextWithItsTerminatorAsString)
 {
-    ASSERT_TRUE(key.open(HKEY_CURRENT_USER, kSubkey));
+    ASSERT_EQ(key.open(HKEY_CURRENT_USER, kSubkey), ERROR_SUCCESS);
     EXPECT_TRUE(key.writeString("v", "abc"));
     EXPECT_EQ(values().at("v"), (fake::Value{REG_SZ, "abc\0"s}));
     EXPECT_TRUE(key.writeString("v", "ab\0cd"s));
@@ -98,19 +98,19 @@ TEST_F(RegistryKeyTest, ReportsRefusedWriteAndDeletion)
     values()["v"] = {REG_SZ, "abc\0"s};
     fake::platform().failures["RegSetValueExA v"] = ERROR_ACCESS_DENIED;
     fake::platform().failures["RegDeleteValueA v"] = ERROR_ACCESS_DENIED;
-    ASSERT_TRUE(key.open(HKEY_CURRENT_USER, kSubkey));
+    ASSERT_EQ(key.open(HKEY_CURRENT_USER, kSubkey), ERROR_SUCCESS);
     EXPECT_FALSE(key.writeString("v", "xyz"));
-    EXPECT_FALSE(key.deleteValue("v"));
+    EXPECT_EQ(key.deleteValue("v"), ERROR_ACCESS_DENIED);
     EXPECT_EQ(values().at("v"), (fake::Value{REG_SZ, "abc\0"s}));
 }
 
 TEST_F(RegistryKeyTest, DeletesOnlyExistingValues)
 {
     values()["v"] = {REG_SZ, "abc\0"s};
-    ASSERT_TRUE(key.open(HKEY_CURRENT_USER, kSubkey));
-    EXPECT_TRUE(key.deleteValue("V"));
+    ASSERT_EQ(key.open(HKEY_CURRENT_USER, kSubkey), ERROR_SUCCESS);
+    EXPECT_EQ(key.deleteValue("V"), ERROR_SUCCESS);
     EXPECT_TRUE(values().empty());
-    EXPECT_FALSE(key.deleteValue("v"));
+    EXPECT_EQ(key.deleteValue("v"), ERROR_FILE_NOT_FOUND);
 }
 
 TEST_F(RegistryKeyTest, ClosedHolderCallsNothing)
@@ -119,7 +119,7 @@ TEST_F(RegistryKeyTest, ClosedHolderCallsNothing)
     std::string out = "previous";
     EXPECT_FALSE(key.readString("v", out));
     EXPECT_FALSE(key.writeString("v", "xyz"));
-    EXPECT_FALSE(key.deleteValue("v"));
+    EXPECT_EQ(key.deleteValue("v"), ERROR_INVALID_HANDLE);
     key.close();
     EXPECT_EQ(out, "previous");
     EXPECT_TRUE(callNames().empty());
@@ -127,25 +127,59 @@ TEST_F(RegistryKeyTest, ClosedHolderCallsNothing)
 
 TEST_F(RegistryKeyTest, OpenReleasesTheHeldKeyEvenWhenItFails)
 {
-    ASSERT_TRUE(key.open(HKEY_CURRENT_USER, kSubkey));
-    EXPECT_FALSE(key.open(HKEY_CURRENT_USER, "Software\\Missing"));
+    ASSERT_EQ(key.open(HKEY_CURRENT_USER, kSubkey), ERROR_SUCCESS);
+    EXPECT_EQ(key.open(HKEY_CURRENT_USER, "Software\\Missing"), ERROR_FILE_NOT_FOUND);
     EXPECT_TRUE(fake::platform().openKeys.empty());
     std::string out;
     EXPECT_FALSE(key.readString("v", out));
     EXPECT_EQ(callNames(), (std::vector<std::string>{"RegOpenKeyExA=0", "RegCloseKey=0", "RegOpenKeyExA=2"}));
 }
 
+TEST_F(RegistryKeyTest, OpensOrCreatesAndTellsMissingFromRefused)
+{
+    const std::string missing = "Software\\Scratch\\New";
+    const struct {
+        const char* what;
+        LONG (RegistryKey::*operation)(HKEY, const std::string&);
+        std::string subkey;
+        const char* refused; // the call to refuse, if any
+        LONG expected;
+        bool createsTheKey;
+    } cases[] = {
+        {"open of a key", &RegistryKey::open, kSubkey, nullptr, ERROR_SUCCESS, false},
+        {"open of a missing key", &RegistryKey::open, missing, nullptr, ERROR_FILE_NOT_FOUND, false},
+        {"refused open", &RegistryKey::open, kSubkey, "RegOpenKeyExA", ERROR_ACCESS_DENIED, false},
+        {"create of a key", &RegistryKey::create, kSubkey, nullptr, ERROR_SUCCESS, false},
+        {"create of a missing key", &RegistryKey::create, missing, nullptr, ERROR_SUCCESS, true},
+        {"refused create", &RegistryKey::create, missing, "RegCreateKeyExA", ERROR_ACCESS_DENIED, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        values()["v"] = {REG_SZ, "abc\0"s};
+        if (c.refused != nullptr) {
+            fake::platform().failures[c.refused + (' ' + c.subkey)] = ERROR_ACCESS_DENIED;
+        }
+        RegistryKey holder;
+        EXPECT_EQ((holder.*c.operation)(HKEY_CURRENT_USER, c.subkey), c.expected);
+        EXPECT_EQ(fake::platform().keys.count("HKCU\\" + missing), c.createsTheKey ? 1u : 0u);
+        EXPECT_EQ(values().at("v"), (fake::Value{REG_SZ, "abc\0"s}));
+        // An open holder can write; a closed one can't.
+        EXPECT_EQ(holder.writeString("w", "x"), c.expected == ERROR_SUCCESS);
+    }
+}
+
 TEST_F(RegistryKeyTest, ReleasesItsKeyOnceWhenItEnds)
 {
     {
         RegistryKey scoped;
-        ASSERT_TRUE(scoped.open(HKEY_CURRENT_USER, kSubkey));
-        ASSERT_TRUE(scoped.open(HKEY_CURRENT_USER, kSubkey));
+        ASSERT_EQ(scoped.open(HKEY_CURRENT_USER, kSubkey), ERROR_SUCCESS);
+        ASSERT_EQ(scoped.create(HKEY_CURRENT_USER, kSubkey), ERROR_SUCCESS);
         scoped.close();
-        ASSERT_TRUE(scoped.open(HKEY_CURRENT_USER, kSubkey));
+        ASSERT_EQ(scoped.open(HKEY_CURRENT_USER, kSubkey), ERROR_SUCCESS);
     }
     EXPECT_TRUE(fake::platform().openKeys.empty());
-    EXPECT_EQ(callNames(), (std::vector<std::string>{"RegOpenKeyExA=0", "RegCloseKey=0", "RegOpenKeyExA=0",
+    EXPECT_EQ(callNames(), (std::vector<std::string>{"RegOpenKeyExA=0", "RegCloseKey=0", "RegCreateKeyExA=0",
                                                      "RegCloseKey=0", "RegOpenKeyExA=0", "RegCloseKey=0"}));
 }
 

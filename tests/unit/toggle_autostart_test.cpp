@@ -14,6 +14,8 @@ using namespace std::string_literals;
 const std::string kMakerKey = "HKLM\\Software\\Yarrowtide";
 const std::string kRunSubkey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const std::string kRunKey = "HKCU\\" + kRunSubkey;
+const std::string kRecordsSubkey = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\StartupApproved\\Run";
+const std::string kRecordsKey = "HKCU\\" + kRecordsSubkey;
 const std::string kEntry = "YarrowTide Desktop";
 const std::string kExecutable = "C:\\Yarrow\\YarrowTideDesktop.exe";
 
@@ -24,6 +26,11 @@ const fake::Box kWritten{"YarrowTide Desktop will start up automatically from no
 const fake::Box kDeleted{"YarrowTide Desktop will not start up automatically anymore.", "Info", 0x40};
 const fake::Box kNotChanged{"Could not change the autostart entry of YarrowTide Desktop. No changes were made.",
                             "Error", 0x10};
+const fake::Box kOtherAccount{"Could not change the autostart entry of YarrowTide Desktop: this program runs as "
+                              "another account than the one signed in. No changes were made.",
+                              "Error", 0x10};
+// A startup record as Task Manager leaves it: disabled, then the time of the change.
+const fake::Value kDisabledRecord{REG_BINARY, "\x03\0\0\0\x10\x32\x54\x76\x98\xba\xdc\x01"s};
 
 fake::Value sz(const std::string& text)
 {
@@ -35,12 +42,15 @@ fake::Values& keyAt(const std::string& path)
     return fake::platform().keys.at(path);
 }
 
-// The registry as the product's installer and another program leave it.
+// The registry as the product's installer and another program leave it, for the user
+// signed in to the desktop the program runs on.
 void seedInstalledProduct()
 {
     fake::reset();
     fake::platform().keys[kMakerKey] = {{"path", sz("C:\\Yarrow")}};
     fake::platform().keys[kRunKey] = {{"Other", sz("C:\\other.exe")}};
+    fake::platform().keys[kRecordsKey] = {{"Other", kDisabledRecord}};
+    fake::platform().shellAccount = fake::platform().ownAccount;
 }
 
 std::function<void()> installedIn(fake::Value path)
@@ -58,10 +68,31 @@ std::function<void()> entryHolding(fake::Value entry, const std::string& failing
     };
 }
 
-std::function<void()> failing(const std::string& call)
+std::function<void()> failing(const std::string& call, const std::string& alsoFailing = "")
 {
-    return [call] { fake::platform().failures[call] = ERROR_ACCESS_DENIED; };
+    return [call, alsoFailing] {
+        for (const auto& each : {call, alsoFailing}) {
+            fake::platform().failures[each] = ERROR_ACCESS_DENIED;
+        }
+    };
 }
+
+std::function<void()> recordHolding(fake::Value record, const std::function<void()>& andThen = [] {})
+{
+    return [record, andThen] {
+        keyAt(kRecordsKey)[kEntry] = record;
+        andThen();
+    };
+}
+
+std::function<void()> shellOf(const std::string& account)
+{
+    return [account] { fake::platform().shellAccount = account; };
+}
+
+const std::string kRecordDeletion = "RegDeleteValueA " + kRecordsKey + "\\" + kEntry;
+const std::string kLimitedOpen = "OpenProcess " + std::to_string(PROCESS_QUERY_LIMITED_INFORMATION);
+const std::string kQueryOpen = "OpenProcess " + std::to_string(PROCESS_QUERY_INFORMATION);
 
 std::function<void()> without(const std::string& key, const std::string& value = "")
 {
@@ -75,6 +106,7 @@ TEST(ToggleAutostart, ShowsOneBoxChangesOnlyTheEntryAndClosesEveryKey)
         std::function<void()> arrange;
         fake::Box box;
         const char* entryAfter; // null: as it was before the run; empty: removed
+        bool recordRemoved = false;
     } cases[] = {
         {"no entry", [] {}, kWritten, kExecutable.c_str()},
         {"entry for another path", entryHolding(sz("D:\\Old\\x.exe")), kDeleted, ""},
@@ -95,11 +127,32 @@ TEST(ToggleAutostart, ShowsOneBoxChangesOnlyTheEntryAndClosesEveryKey)
         {"path value refused", failing("RegQueryValueExA(data) path"), kNotInstalled, nullptr},
         {"empty path value", installedIn({REG_SZ, ""}), kNotInstalled, nullptr},
         {"path value starting with NUL", installedIn({REG_SZ, "\0C:\\Yarrow\0"s}), kNotInstalled, nullptr},
-        {"no Run key", without(kRunKey), kNoRunKey, nullptr},
-        {"Run key refused", failing("RegOpenKeyExA " + kRunSubkey), kNoRunKey, nullptr},
+        {"no Run key", without(kRunKey), kWritten, kExecutable.c_str()},
+        {"Run key refused", failing("RegCreateKeyExA " + kRunSubkey), kNoRunKey, nullptr},
+        {"no Run key, and none can be made", [] {
+             without(kRunKey)();
+             failing("RegCreateKeyExA " + kRunSubkey)();
+         }, kNoRunKey, nullptr},
         {"refused write", failing("RegSetValueExA YarrowTide Desktop"), kNotChanged, nullptr},
         {"refused deletion", entryHolding(sz("D:\\x.exe"), "RegDeleteValueA YarrowTide Desktop"), kNotChanged,
          nullptr},
+        {"disabled record", recordHolding(kDisabledRecord), kWritten, kExecutable.c_str(), true},
+        {"record of another type", recordHolding({REG_DWORD, "\x03\0\0\0"s}), kWritten, kExecutable.c_str(), true},
+        {"record refused", recordHolding(kDisabledRecord, failing(kRecordDeletion)), kNotChanged, nullptr},
+        {"record key refused", failing("RegOpenKeyExA " + kRecordsSubkey), kNotChanged, nullptr},
+        {"no record key", without(kRecordsKey), kWritten, kExecutable.c_str()},
+        {"entry and record", recordHolding(kDisabledRecord, entryHolding(sz(kExecutable))), kDeleted, "", true},
+        {"entry, and a record refused", recordHolding(kDisabledRecord, entryHolding(sz(kExecutable), kRecordDeletion)),
+         kDeleted, ""},
+        {"entry, and the record key refused",
+         entryHolding(sz(kExecutable), "RegOpenKeyExA " + kRecordsSubkey), kDeleted, ""},
+        {"shell of another account", shellOf("bob"), kOtherAccount, nullptr},
+        {"shell process refused", failing(kLimitedOpen, kQueryOpen), kOtherAccount, nullptr},
+        {"limited right unknown, as before Vista", failing(kLimitedOpen), kWritten, kExecutable.c_str()},
+        {"shell token refused", failing("OpenProcessToken shell"), kOtherAccount, nullptr},
+        {"shell account unreadable", failing("GetTokenInformation shell"), kOtherAccount, nullptr},
+        {"own account unreadable", failing("OpenProcessToken own"), kOtherAccount, nullptr},
+        {"no shell window", shellOf(""), kWritten, kExecutable.c_str()},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -109,24 +162,39 @@ TEST(ToggleAutostart, ShowsOneBoxChangesOnlyTheEntryAndClosesEveryKey)
         if (c.entryAfter != nullptr && *c.entryAfter == '\0') {
             expected.at(kRunKey).erase(kEntry);
         } else if (c.entryAfter != nullptr) {
-            expected.at(kRunKey)[kEntry] = sz(c.entryAfter);
+            expected[kRunKey][kEntry] = sz(c.entryAfter);
+        }
+        if (c.recordRemoved) {
+            expected.at(kRecordsKey).erase(kEntry);
         }
 
         EXPECT_EQ(toggleAutostart(), 0);
         EXPECT_EQ(fake::platform().boxes, (std::vector<fake::Box>{c.box}));
         EXPECT_EQ(fake::platform().keys, expected);
         EXPECT_TRUE(fake::platform().openKeys.empty());
+        EXPECT_TRUE(fake::platform().openHandles.empty());
     }
 }
 
-TEST(ToggleAutostart, LeavesTheRunKeyAloneWhenTheProductIsNotInstalled)
+TEST(ToggleAutostart, LeavesTheRunKeyAloneWhenItCantChangeIt)
 {
-    seedInstalledProduct();
-    without(kMakerKey, "path")();
-    toggleAutostart();
-    for (const auto& call : fake::platform().calls) {
-        EXPECT_NE(call.subject, kRunSubkey);
-        EXPECT_NE(call.subject, kEntry);
+    const struct {
+        const char* what;
+        std::function<void()> arrange;
+    } cases[] = {
+        {"product not installed", without(kMakerKey, "path")},
+        {"shell of another account", shellOf("bob")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        seedInstalledProduct();
+        c.arrange();
+        toggleAutostart();
+        for (const auto& call : fake::platform().calls) {
+            EXPECT_NE(call.subject, kRunSubkey);
+            EXPECT_NE(call.subject, kRecordsSubkey);
+            EXPECT_NE(call.subject, kEntry);
+        }
     }
 }
 

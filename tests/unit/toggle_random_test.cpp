@@ -12,7 +12,9 @@
 namespace {
 
 const std::string kMakerKey = "HKLM\\Software\\Yarrowtide";
-const std::string kRunKey = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+const std::string kRunSubkey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+const std::string kRunKey = "HKCU\\" + kRunSubkey;
+const std::string kRecordsKey = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\StartupApproved\\Run";
 const std::string kEntry = "YarrowTide Desktop";
 
 class StateDrawer {
@@ -57,6 +59,21 @@ public:
                 run[kEntry] = value();
             }
         }
+        if (!chance(4)) {
+            auto& records = state.keys[kRecordsKey];
+            if (chance(2)) {
+                records["Other"] = value();
+            }
+            if (chance(2)) {
+                records[kEntry] = value();
+            }
+        }
+        if (chance(10)) {
+            state.failures["RegDeleteValueA " + kRecordsKey + '\\' + kEntry] = ERROR_ACCESS_DENIED;
+        }
+        if (chance(20)) {
+            state.failures["RegCreateKeyExA " + kRunSubkey] = ERROR_ACCESS_DENIED;
+        }
         if (chance(10)) {
             state.failures["RegSetValueExA " + kEntry] = ERROR_ACCESS_DENIED;
         }
@@ -94,6 +111,29 @@ Keys withoutEntry(Keys keys)
     return keys;
 }
 
+const fake::Value* recordOf(const Keys& keys)
+{
+    const auto records = keys.find(kRecordsKey);
+    if (records == keys.end() || records->second.count(kEntry) == 0) {
+        return nullptr;
+    }
+    return &records->second.at(kEntry);
+}
+
+// Without what a run may change that Windows doesn't act on at a logon: the product's
+// startup record, cleared with every change of the entry, and an empty Run key made
+// where there was none.
+Keys asWindowsActsOnThem(Keys keys)
+{
+    if (recordOf(keys) != nullptr) {
+        keys.at(kRecordsKey).erase(kEntry);
+    }
+    if (keys.count(kRunKey) != 0 && keys.at(kRunKey).empty()) {
+        keys.erase(kRunKey);
+    }
+    return keys;
+}
+
 TEST(ToggleAutostartOnDrawnStates, KeepsItsInvariants)
 {
     const unsigned seed = 20261207;
@@ -111,17 +151,23 @@ TEST(ToggleAutostartOnDrawnStates, KeepsItsInvariants)
             ASSERT_EQ(toggleAutostart(), 0);
             ASSERT_EQ(fake::platform().boxes.size(), 1u);
             ASSERT_TRUE(fake::platform().openKeys.empty());
-            ASSERT_EQ(withoutEntry(fake::platform().keys), withoutEntry(last));
+            const Keys& after = fake::platform().keys;
+            ASSERT_EQ(asWindowsActsOnThem(withoutEntry(after)), asWindowsActsOnThem(withoutEntry(last)));
+            // A record is only ever removed, and never outlives the writing of an entry.
+            if (recordOf(after) != nullptr) {
+                ASSERT_TRUE(recordOf(last) != nullptr && *recordOf(after) == *recordOf(last));
+            }
             if (fake::platform().boxes[0].caption == "Error") {
-                ASSERT_EQ(fake::platform().keys, last);
+                ASSERT_EQ(asWindowsActsOnThem(after), asWindowsActsOnThem(last));
                 failed = true;
             } else {
-                ASSERT_NE(entryPresent(fake::platform().keys), entryPresent(last));
+                ASSERT_NE(entryPresent(after), entryPresent(last));
+                ASSERT_TRUE(!entryPresent(after) || recordOf(after) == nullptr);
             }
         }
         // A present entry comes back as the program writes it, an empty one not at all.
         if (!failed && !hasEntry(before)) {
-            ASSERT_EQ(fake::platform().keys, before);
+            ASSERT_EQ(asWindowsActsOnThem(fake::platform().keys), asWindowsActsOnThem(before));
         }
     }
 }

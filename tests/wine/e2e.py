@@ -11,22 +11,27 @@ import argparse
 import os
 import re
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
 
 MAKER = r"Software\Yarrowtide"
 RUN = r"Software\Microsoft\Windows\CurrentVersion\Run"
+# Task Manager's startup records, one per Run entry it switched on or off.
+RECORDS = r"Software\Microsoft\Windows\CurrentVersion\Explorer\StartupApproved\Run"
 # Where the marker leaves its path each time it is loaded or started.
 MARKS = r"Software\Yarrowtide Tests\Marks"
 ENTRY = "YarrowTide Desktop"
 REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD = 1, 2, 3, 4
-TRACED = ["RegOpenKeyExA", "RegQueryValueExA", "RegSetValueExA", "RegDeleteValueA", "RegCloseKey", "MessageBoxA"]
+TRACED = ["RegOpenKeyExA", "RegCreateKeyExA", "RegQueryValueExA", "RegSetValueExA", "RegDeleteValueA", "RegCloseKey",
+          "MessageBoxA", "GetShellWindow", "OpenProcess", "OpenProcessToken", "CloseHandle"]
 
 NOT_INSTALLED = ("Error", f"Could not find the path on which {ENTRY} is installed. No changes will be made.", 0x10)
-NO_RUN_KEY = ("Error", "Failed opening the windows autorun registry. Not changes will be made.", 0x10)
 WRITTEN = ("Info", f"{ENTRY} will start up automatically from now on.", 0x40)
 DELETED = ("Info", f"{ENTRY} will not start up automatically anymore.", 0x40)
+NO_RUN_KEY = ("Error", "Failed opening the windows autorun registry. Not changes will be made.", 0x10)
+NOT_CHANGED = ("Error", f"Could not change the autostart entry of {ENTRY}. No changes were made.", 0x10)
 
 
 def sz(text, kind=REG_SZ):
@@ -37,15 +42,27 @@ def exe_in(directory):
     return sz(directory + "YarrowTideDesktop.exe\0")
 
 
-# The Run key's other values, which every run must leave byte for byte.
+def record(state):
+    """A startup record as Task Manager writes it: the state, then the time of the change."""
+    return (REG_BINARY, struct.pack("<I", state) + bytes.fromhex("1032547698badc01"))
+
+
+DISABLED = record(3)
+# The Run key's other values, and other programs' startup records, which every run must
+# leave byte for byte.
 NEIGHBOURS = {"Other": sz("C:\\other.exe\0"), "Flags": (REG_DWORD, b"\x01\0\0\0"), "Raw": (REG_BINARY, b"")}
+OTHER_RECORDS = {"Other": DISABLED, "Enabled": record(2)}
 NO_KEY, NO_VALUE, UNCHANGED, REMOVED = "no key", "no value", "unchanged", "removed"
 
 # path: the maker key's "path" value in the registry view the program reads; path_other: the
 # same in the other view, which only a 64-bit prefix has (two_views). entry: the autostart
 # value before the runs; after: the autostart value after them. planted: the marker lies
 # beside a copy of the program as uxtheme.dll, which Wine is told to prefer to its own.
-# marks: the paths the marker left, where it must leave any.
+# records: the product's startup records before the runs, by name; records_after: whether
+# they are still there after them. run_key, records_key: whether those keys are there
+# before the runs; refused: keys that anyone may read and nobody change. shell: the probe holds the shell window while the program runs. logon:
+# the marker is installed as the product, a decoy as C:\Program.exe, and a logon follows
+# the runs. marks: the paths the marker left, where it must leave any.
 CASES = {
     "entry-absent": dict(boxes=[WRITTEN], after=exe_in("C:\\Yarrow\\")),
     "entry-other-path": dict(entry=sz("D:\\Old\\YarrowTideDesktop.exe\0"), boxes=[DELETED], after=REMOVED),
@@ -66,12 +83,34 @@ CASES = {
     "path-starts-with-nul": dict(path=sz("\0C:\\Yarrow\0"), boxes=[NOT_INSTALLED]),
     "path-value-missing": dict(path=NO_VALUE, boxes=[NOT_INSTALLED]),
     "maker-key-missing": dict(path=NO_KEY, entry=sz("D:\\x.exe\0"), boxes=[NOT_INSTALLED]),
-    "run-key-missing": dict(run_key=False, boxes=[NO_RUN_KEY]),
+    "run-key-missing": dict(run_key=False, boxes=[WRITTEN], after=exe_in("C:\\Yarrow\\")),
     "path-in-program-view": dict(path_other=sz("C:\\Wrong\0"), boxes=[WRITTEN], after=exe_in("C:\\Yarrow\\"),
                                  two_views=True),
     "path-only-in-other-view": dict(path=NO_KEY, path_other=sz("C:\\Yarrow\0"), boxes=[NOT_INSTALLED],
                                     two_views=True),
     "dll-planted-beside-program": dict(planted=True, boxes=[WRITTEN], after=exe_in("C:\\Yarrow\\")),
+    "record-cleared-on-write": dict(records={ENTRY: DISABLED}, records_after=REMOVED, boxes=[WRITTEN],
+                                    after=exe_in("C:\\Yarrow\\")),
+    "record-removed-with-entry": dict(entry=exe_in("C:\\Yarrow\\"), records={ENTRY: DISABLED}, records_after=REMOVED,
+                                      boxes=[DELETED], after=REMOVED),
+    "record-malformed": dict(records={ENTRY: (REG_DWORD, b"\x03\0\0\0")}, records_after=REMOVED, boxes=[WRITTEN],
+                             after=exe_in("C:\\Yarrow\\")),
+    "record-in-other-case": dict(records={ENTRY.upper(): DISABLED}, records_after=REMOVED, boxes=[WRITTEN],
+                                 after=exe_in("C:\\Yarrow\\")),
+    "records-key-missing": dict(records_key=False, boxes=[WRITTEN], after=exe_in("C:\\Yarrow\\")),
+    "run-key-refused": dict(refused=[RUN], entry=exe_in("C:\\Yarrow\\"), boxes=[NO_RUN_KEY]),
+    "records-key-refused": dict(refused=[RECORDS], records={ENTRY: DISABLED}, boxes=[NOT_CHANGED]),
+    "records-key-refused-with-entry": dict(refused=[RECORDS], entry=exe_in("C:\\Yarrow\\"), records={ENTRY: DISABLED},
+                                           boxes=[DELETED], after=REMOVED),
+    "shell-of-same-account": dict(shell=True, boxes=[WRITTEN], after=exe_in("C:\\Yarrow\\")),
+    "logon-starts-product": dict(path=sz("C:\\Program Files\\Yarrow Tide\0"), logon=True, boxes=[WRITTEN],
+                                 after=sz('"C:\\Program Files\\Yarrow Tide\\YarrowTideDesktop.exe"\0'),
+                                 marks={"C:\\Program Files\\Yarrow Tide\\YarrowTideDesktop.exe": (REG_SZ, b"")}),
+    "logon-starts-product-outside-ansi": dict(path=sz("C:\\Программы\\ヤロー\0"), logon=True, boxes=[WRITTEN],
+                                              after=exe_in("C:\\Программы\\ヤロー\\"),
+                                              marks={"C:\\Программы\\ヤロー\\YarrowTideDesktop.exe": (REG_SZ, b"")}),
+    "logon-after-removal-starts-nothing": dict(path=sz("C:\\Program Files\\Yarrow Tide\0"), logon=True,
+                                               boxes=[WRITTEN, DELETED]),
 }
 
 
@@ -113,7 +152,7 @@ def put(root, key, name, value):
 
 def seed(case):
     script = "".join(command("delete", root, key) for root, key in
-                     (("HKLM", MAKER), ("HKLM-other", MAKER), ("HKCU", RUN), ("HKCU", MARKS)))
+                     (("HKLM", MAKER), ("HKLM-other", MAKER), ("HKCU", RUN), ("HKCU", RECORDS), ("HKCU", MARKS)))
     for root, path in (("HKLM", case.get("path", sz("C:\\Yarrow\0"))), ("HKLM-other", case.get("path_other", NO_KEY))):
         if path == NO_VALUE:
             script += put(root, MAKER, "version", sz("1.0\0"))
@@ -124,19 +163,29 @@ def seed(case):
             script += put("HKCU", RUN, name, value)
         if "entry" in case:
             script += put("HKCU", RUN, ENTRY, case["entry"])
+    if case.get("records_key", True):
+        for name, value in {**OTHER_RECORDS, **case.get("records", {})}.items():
+            script += put("HKCU", RECORDS, name, value)
+    for key in case.get("refused", []):
+        script += command("refuse", "HKCU", key)
     return script
 
 
 def expected_run_key(case):
-    if not case.get("run_key", True):
-        return None
-    values = dict(NEIGHBOURS)
+    values = dict(NEIGHBOURS) if case.get("run_key", True) else {}
     after = case.get("after", UNCHANGED)
     if after == UNCHANGED and "entry" in case:
         values[ENTRY] = case["entry"]
     elif after not in (UNCHANGED, REMOVED):
         values[ENTRY] = after
-    return values
+    return values if values or case.get("run_key", True) else None
+
+
+def expected_records(case):
+    if not case.get("records_key", True):
+        return None
+    kept = case.get("records", {}) if case.get("records_after", UNCHANGED) == UNCHANGED else {}
+    return {**OTHER_RECORDS, **kept}
 
 
 # A relay argument: a string, shown after its address where it has one, or a number.
@@ -183,6 +232,7 @@ def check(case, output, trace, program):
         if f[0] == "value":
             dumped[f[1]][f[2]] = (int(f[3]), bytes.fromhex(f[4]))
     expect("Run key after", dumped[RUN], expected_run_key(case))
+    expect("startup records after", dumped[RECORDS], expected_records(case))
     expect("marks", dumped[MARKS], case.get("marks"))
 
     calls = []
@@ -190,15 +240,35 @@ def check(case, output, trace, program):
         calls += program_calls(trace, thread, program)
     asked = [args for name, args, _ in calls if name == "MessageBoxA"]
     expect("boxes asked for", asked, [[0, text, caption, style] for caption, text, style in case["boxes"]])
-    opens = [args for name, args, result in calls if name == "RegOpenKeyExA"]
-    for args in opens:
-        expect("open options and access", args[2:4], [0, 0xF003F])
+    # Where each way to open a key takes its options and access.
+    options_and_access = {"RegOpenKeyExA": slice(2, 4), "RegCreateKeyExA": slice(4, 6)}
+    opens = [(name, args) for name, args, _ in calls if name in options_and_access]
+    for name, args in opens:
+        expect(f"{name} options and access", args[options_and_access[name]], [0, 0xF003F])
     expect("keys closed", sum(1 for n, _, r in calls if n == "RegCloseKey" and r == 0),
-           sum(1 for n, _, r in calls if n == "RegOpenKeyExA" and r == 0))
+           sum(1 for n, _, r in calls if n in options_and_access and r == 0))
     expect("failed closes", [r for n, _, r in calls if n == "RegCloseKey" and r != 0], [])
-    touched_run_key = any(args[1] == RUN for args in opens)
+    touched_run_key = any(args[1] == RUN for _, args in opens)
     expect("Run key opened", touched_run_key, case["boxes"][0] != NOT_INSTALLED)
+    # The account check comes before the Run key and the box; the run time closes a
+    # handle of its own at exit.
+    check_ends = next(i for i, (n, _, _) in enumerate(calls) if n in ("RegCreateKeyExA", "MessageBoxA"))
+    account_check = calls[:check_ends]
+    expect("process and token handles closed", sum(1 for n, _, r in account_check if n == "CloseHandle" and r != 0),
+           sum(1 for n, _, r in account_check if n in ("OpenProcess", "OpenProcessToken") and r != 0))
+    expect("accounts read", sum(1 for n, _, r in account_check if n == "OpenProcessToken" and r != 0),
+           2 if case.get("shell") else 0)
     return failures
+
+
+def install_product(args, path):
+    """Installs the marker as the product in the prefix, where `path` says, and as a decoy
+    C:\\Program.exe; returns the files it made."""
+    directory = path[1].decode("utf-16-le").rstrip("\0").rstrip("\\")
+    drive_c = os.path.join(args.prefix, "drive_c")
+    product = os.path.join(drive_c, *directory.split("\\")[1:], "YarrowTideDesktop.exe")
+    os.makedirs(os.path.dirname(product), exist_ok=True)
+    return [shutil.copy(args.marker_exe, product), shutil.copy(args.marker_exe, os.path.join(drive_c, "Program.exe"))]
 
 
 def run_case(args):
@@ -211,7 +281,11 @@ def run_case(args):
         # As Windows does for a DLL that isn't a known system DLL.
         env["WINEDLLOVERRIDES"] += ";uxtheme=n,b"
     run = command("run", program, *case.get("args", []))
-    script = seed(case) + run * len(case["boxes"]) + command("dump", "HKCU", RUN) + command("dump", "HKCU", MARKS)
+    script = seed(case) + (command("shell") if case.get("shell") else "") + run * len(case["boxes"])
+    if case.get("logon"):
+        installed = install_product(args, case["path"])
+        script += command("logon")
+    script += "".join(command("dump", "HKCU", key) for key in (RUN, RECORDS, MARKS))
     # Files rather than pipes: a process of the prefix that outlives the probe can't hold them open.
     with tempfile.TemporaryFile("w+") as output, tempfile.TemporaryFile("w+") as trace:
         done = subprocess.run([args.wine, args.probe], input=script.encode(), stdout=output, stderr=trace,
@@ -223,6 +297,9 @@ def run_case(args):
     if done.returncode != 0:
         sys.exit(f"probe failed with {done.returncode}")
     shutil.rmtree(folder)
+    if case.get("logon"):
+        for path in installed:
+            os.remove(path)
     failures = check(case, output, trace, args.program)
     for failure in failures:
         print("FAIL", failure)
@@ -237,6 +314,7 @@ def main():
     parser.add_argument("--probe")
     parser.add_argument("--program")
     parser.add_argument("--marker-dll")
+    parser.add_argument("--marker-exe")
     parser.add_argument("action", choices=["list", "start", "stop", "case"])
     parser.add_argument("case", nargs="?", choices=list(CASES))
     args = parser.parse_args()

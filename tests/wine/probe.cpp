@@ -3,14 +3,21 @@
 // line from standard input, fields separated by tabs:
 //   set     ROOT KEY NAME TYPE HEX   create KEY, then store HEX as the value's raw data
 //   delete  ROOT KEY                 delete KEY, which must have no subkeys
+//   refuse  ROOT KEY                 let everyone read KEY, and nobody change it
 //   dump    ROOT KEY                 print "key KEY", then "value KEY NAME TYPE HEX" per
 //                                    value; or "missing KEY"
 //   run     EXE [ARGUMENT]           print "thread ID", "box CAPTION TEXT" per box, and
 //                                    "exit CODE MICROSECONDS" with the time from start to exit
+//   shell                            make a window of the probe's the shell window, as
+//                                    Explorer's is on Windows; Wine has none of its own
+//   logon                            run the current user's Run entries as a logon does
+//                                    (wineboot), and wait until all it started have ended
 // ROOT is HKCU, HKLM (the registry view a program of the probe's own bitness reads, as
 // the program under test does) or HKLM-other (the other view, in a 64-bit prefix).
 // Texts are UTF-8; HEX is the raw bytes as stored, UTF-16 for strings.
 #include <windows.h>
+
+#include <sddl.h>
 
 #include <chrono>
 #include <cstdio>
@@ -73,6 +80,21 @@ bool remove(const std::vector<std::string>& f)
 {
     const LONG status = RegDeleteKeyExW(rootOf(f[1]), wide(f[2]).c_str(), viewOf(f[1]), 0);
     return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
+}
+
+bool refuse(const std::vector<std::string>& f)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(rootOf(f[1]), wide(f[2]).c_str(), 0, WRITE_DAC | viewOf(f[1]), &key) != ERROR_SUCCESS) {
+        return false;
+    }
+    PSECURITY_DESCRIPTOR readOnly = nullptr;
+    const bool refused = ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;KR;;;WD)", SDDL_REVISION_1,
+                                                                              &readOnly, nullptr) &&
+                         RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, readOnly) == ERROR_SUCCESS;
+    LocalFree(readOnly);
+    RegCloseKey(key);
+    return refused;
 }
 
 bool dump(const std::vector<std::string>& f)
@@ -156,6 +178,44 @@ bool run(const std::vector<std::string>& f)
     return true;
 }
 
+bool becomeShell()
+{
+    // Not in every SDK's headers; Wine and Windows export it.
+    using SetShellWindowFunction = BOOL(WINAPI*)(HWND);
+    const auto setShellWindow = reinterpret_cast<SetShellWindowFunction>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetShellWindow")));
+    const HWND window =
+        CreateWindowExW(0, L"STATIC", L"shell", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    return setShellWindow != nullptr && window != nullptr && setShellWindow(window) && GetShellWindow() == window;
+}
+
+bool logon()
+{
+    // Everything wineboot starts stays in its job, so the job tells when all have ended.
+    const HANDLE job = CreateJobObjectW(nullptr, nullptr);
+    std::wstring commandLine = L"wineboot.exe";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (job == nullptr || !CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
+                                          nullptr, &startup, &process)) {
+        return false;
+    }
+    AssignProcessToJobObject(job, process.hProcess);
+    ResumeThread(process.hThread);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting = {};
+    const auto started = std::chrono::steady_clock::now();
+    do {
+        Sleep(20);
+        QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &accounting, sizeof accounting, nullptr);
+    } while (accounting.ActiveProcesses > 0 && std::chrono::steady_clock::now() - started < std::chrono::seconds(30));
+    std::printf("logon\t%lu started\n", accounting.TotalProcesses);
+    CloseHandle(job);
+    return accounting.ActiveProcesses == 0;
+}
+
 } // namespace
 
 int main()
@@ -169,7 +229,9 @@ int main()
         }
         const bool done = line.empty() || (f[0] == "set" && f.size() == 6 && set(f)) ||
                           (f[0] == "delete" && f.size() == 3 && remove(f)) ||
-                          (f[0] == "dump" && f.size() == 3 && dump(f)) || (f[0] == "run" && f.size() >= 2 && run(f));
+                          (f[0] == "refuse" && f.size() == 3 && refuse(f)) ||
+                          (f[0] == "dump" && f.size() == 3 && dump(f)) || (f[0] == "run" && f.size() >= 2 && run(f)) ||
+                          (f[0] == "shell" && becomeShell()) || (f[0] == "logon" && logon());
         if (!done) {
             std::printf("failed\t%s\n", line.c_str());
             return 1;
