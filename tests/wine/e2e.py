@@ -3,9 +3,10 @@
 
 `start` makes a fresh prefix with the null graphics driver and a relay list of the
 program's platform calls, and leaves its wineserver running; `stop` ends it. `case NAME`
-seeds the registry through the probe, runs the program once or more, answers its boxes,
-and checks the boxes, the exit code, the registry byte for byte and, from the relay
-trace, the calls the program made itself.
+seeds the registry through the probe, runs the program once or more (holding the shell
+window, or followed by a logon, where the case says), answers its boxes, and checks the
+boxes, the exit code, the registry byte for byte, the marks the marker left and, from
+the relay trace, the calls the program made itself.
 """
 import argparse
 import os
@@ -275,31 +276,33 @@ def run_case(args):
     case = CASES[args.case]
     env = wine_env(args.prefix, WINEDEBUG="+relay")
     folder = tempfile.mkdtemp(prefix="yarrowtide-e2e.")
-    program = shutil.copy(args.program, folder)
-    if case.get("planted"):
-        shutil.copy(args.marker_dll, os.path.join(folder, "uxtheme.dll"))
-        # As Windows does for a DLL that isn't a known system DLL.
-        env["WINEDLLOVERRIDES"] += ";uxtheme=n,b"
-    run = command("run", program, *case.get("args", []))
-    script = seed(case) + (command("shell") if case.get("shell") else "") + run * len(case["boxes"])
-    if case.get("logon"):
-        installed = install_product(args, case["path"])
-        script += command("logon")
-    script += "".join(command("dump", "HKCU", key) for key in (RUN, RECORDS, MARKS))
-    # Files rather than pipes: a process of the prefix that outlives the probe can't hold them open.
-    with tempfile.TemporaryFile("w+") as output, tempfile.TemporaryFile("w+") as trace:
-        done = subprocess.run([args.wine, args.probe], input=script.encode(), stdout=output, stderr=trace,
-                              env=env, timeout=120)
-        output.seek(0)
-        trace.seek(0)
-        output, trace = output.read(), trace.read()
+    installed = []
+    try:
+        program = shutil.copy(args.program, folder)
+        if case.get("planted"):
+            shutil.copy(args.marker_dll, os.path.join(folder, "uxtheme.dll"))
+            # As Windows does for a DLL that isn't a known system DLL.
+            env["WINEDLLOVERRIDES"] += ";uxtheme=n,b"
+        run = command("run", program, *case.get("args", []))
+        script = seed(case) + (command("shell") if case.get("shell") else "") + run * len(case["boxes"])
+        if case.get("logon"):
+            installed = install_product(args, case["path"])
+            script += command("logon")
+        script += "".join(command("dump", "HKCU", key) for key in (RUN, RECORDS, MARKS))
+        # Files rather than pipes: a process of the prefix that outlives the probe can't hold them open.
+        with tempfile.TemporaryFile("w+") as output, tempfile.TemporaryFile("w+") as trace:
+            done = subprocess.run([args.wine, args.probe], input=script.encode(), stdout=output, stderr=trace,
+                                  env=env, timeout=120)
+            output.seek(0)
+            trace.seek(0)
+            output, trace = output.read(), trace.read()
+    finally:
+        shutil.rmtree(folder)
+        for path in installed:
+            os.remove(path)
     print(output)
     if done.returncode != 0:
         sys.exit(f"probe failed with {done.returncode}")
-    shutil.rmtree(folder)
-    if case.get("logon"):
-        for path in installed:
-            os.remove(path)
     failures = check(case, output, trace, args.program)
     for failure in failures:
         print("FAIL", failure)
