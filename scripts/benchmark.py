@@ -29,7 +29,7 @@ def icon_image_bytes():
 
 def main():
     subprocess.run(["bash", os.path.join(ROOT, "scripts", "install-deps.sh")], check=True)
-    build, loader = subprocess.run(["bash", os.path.join(ROOT, "scripts", "wine-loader.sh"), "best"], check=True,
+    build, arch, loader = subprocess.run(["bash", os.path.join(ROOT, "scripts", "wine-loader.sh"), "best"], check=True,
                                    stdout=subprocess.PIPE, text=True).stdout.split()
     preset = f"windows-{build}"
     for step in (["cmake", "--preset", preset], ["cmake", "--build", "--preset", preset]):
@@ -48,7 +48,7 @@ def main():
 
     prefix = tempfile.mkdtemp(prefix="yarrowtide-bench.")
     driver = [sys.executable, os.path.join(ROOT, "tests", "wine", "e2e.py"), "--wine", loader, "--prefix", prefix,
-              "--arch", "win32" if build == "x86" else "win64"]
+              "--arch", arch]
     subprocess.run(driver + ["start"], check=True)
     try:
         env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all")

@@ -8,13 +8,12 @@ cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
 pick=$(bash scripts/wine-loader.sh best)
-read -r build loader <<<"$pick"
+read -r build arch loader <<<"$pick"
 for preset in windows-x86 "windows-$build"; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" >/dev/null
 done
 output=build/windows-$build
-[ "$build" = x86 ] && arch=win32 || arch=win64
 
 export WINEDEBUG=-all
 WINEPREFIX=$(mktemp -d /tmp/yarrowtide-demo.XXXXXX)

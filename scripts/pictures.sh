@@ -11,10 +11,9 @@ if [ -z "${DISPLAY:-}" ]; then
 fi
 
 pick=$(bash scripts/wine-loader.sh best)
-read -r build loader <<<"$pick"
+read -r build arch loader <<<"$pick"
 cmake --preset "windows-$build" >/dev/null
 cmake --build --preset "windows-$build" >/dev/null
-[ "$build" = x86 ] && arch=win32 || arch=win64
 export WINEDEBUG=-all WINEARCH=$arch WINEDLLOVERRIDES="mscoree,mshtml="
 WINEPREFIX=$(mktemp -d /tmp/yarrowtide-pictures.XXXXXX)
 export WINEPREFIX

@@ -2,8 +2,9 @@
 # The one place that decides which Wine loader runs a build on this host.
 #   wine-loader.sh x86   the loader that runs 32-bit x86 programs
 #   wine-loader.sh x64   the loader that runs x86-64 programs
-#   wine-loader.sh best  the build to run here, x86 where it can, else x64, and its loader
-# Prints the loader's path (for best, the build and the loader) and exits 0; where this
+#   wine-loader.sh best  the build to run here, x86 where it can, else x64, the kind of
+#                        prefix to run it in, and its loader
+# Prints the loader's path (for best, "BUILD PREFIX-ARCH LOADER") and exits 0; where this
 # host can't run that build, prints the reason on standard error and exits 1; where Wine
 # isn't installed, exits 2. For best, one line on standard error says which build runs.
 # YARROWTIDE_NO_32BIT=1 answers "no" for x86 on any host, to try the fallback.
@@ -17,14 +18,14 @@ if [ "${1:-}" = best ]; then
   status=0
   why=$(bash "$0" x86 2>&1 >/dev/null) || status=$?
   case $status in
-    0) build=x86 note="Running the x86 build, the one that ships." ;;
-    1) build=x64 note="Running the x86-64 build: $why." ;;
+    0) build=x86 arch=win32 note="Running the x86 build, the one that ships." ;;
+    1) build=x64 arch=win64 note="Running the x86-64 build: $why." ;;
     *) echo "$why" >&2
        exit 2 ;;
   esac
   loader=$(bash "$0" $build)
   echo "$note" >&2
-  echo "$build $loader"
+  echo "$build $arch $loader"
   exit 0
 fi
 

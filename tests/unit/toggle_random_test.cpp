@@ -34,7 +34,7 @@ public:
 
     fake::Value value()
     {
-        static const DWORD types[] = {REG_SZ, REG_SZ, REG_EXPAND_SZ, REG_BINARY, 4 /* REG_DWORD */};
+        static const DWORD types[] = {REG_SZ, REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD};
         std::string data = bytes(below(6));
         if (chance(2)) {
             data += '\0';
