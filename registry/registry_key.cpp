@@ -10,10 +10,10 @@ RegistryKey::~RegistryKey()
     close();
 }
 
-LONG RegistryKey::open(HKEY root, const std::string& subkey)
+LONG RegistryKey::open(HKEY root, const std::string& subkey, REGSAM access)
 {
     close();
-    return RegOpenKeyExA(root, subkey.c_str(), 0, KEY_ALL_ACCESS, &key_);
+    return RegOpenKeyExA(root, subkey.c_str(), 0, access, &key_);
 }
 
 LONG RegistryKey::create(HKEY root, const std::string& subkey)
@@ -58,6 +58,22 @@ bool RegistryKey::readString(const std::string& name, std::string& out) const
     }
     const char* const bytes = reinterpret_cast<const char*>(buffer.get());
     out.assign(bytes, std::find(bytes, bytes + size, '\0'));
+    return true;
+}
+
+bool RegistryKey::readDword(const std::string& name, DWORD& out) const
+{
+    if (key_ == nullptr) {
+        return false;
+    }
+    DWORD type = 0;
+    DWORD value = 0;
+    DWORD size = sizeof value;
+    if (RegQueryValueExA(key_, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) != ERROR_SUCCESS ||
+        type != REG_DWORD || size != sizeof value) {
+        return false;
+    }
+    out = value;
     return true;
 }
 

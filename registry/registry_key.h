@@ -16,8 +16,9 @@ public:
     RegistryKey(const RegistryKey&) = delete;
     RegistryKey& operator=(const RegistryKey&) = delete;
 
-    // Releases any held key, then opens `subkey` under `root` with full access.
-    LONG open(HKEY root, const std::string& subkey);
+    // Releases any held key, then opens `subkey` under `root` with `access`, which may
+    // carry the flag of a registry view.
+    LONG open(HKEY root, const std::string& subkey, REGSAM access = KEY_ALL_ACCESS);
     // Releases any held key, then opens `subkey` under `root` with full access, creating
     // it and any missing key above it first.
     LONG create(HKEY root, const std::string& subkey);
@@ -25,6 +26,8 @@ public:
     void close();
     // Reads the value `name`, of any type, as its bytes up to the first NUL.
     bool readString(const std::string& name, std::string& out) const;
+    // Reads the value `name` where it is a REG_DWORD.
+    bool readDword(const std::string& name, DWORD& out) const;
     // Creates or replaces the value `name` as REG_SZ holding `text` up to its first NUL.
     bool writeString(const std::string& name, const std::string& text) const;
     // Removes the value `name`; calls nothing and returns ERROR_INVALID_HANDLE when no key is held.

@@ -53,9 +53,9 @@ reg add "$maker" /v path /d 'C:\Program Files\YarrowTide' /f
 reg add "$run_key" /f
 # A Run key that anyone may read and nobody change, as a policy might leave it; the
 # probe sets that up, and removes the key again.
-probe() { printf '%s\tHKCU\tSoftware\\Microsoft\\Windows\\CurrentVersion\\Run\n' "$1" |
+probe() { printf '%s\tHKCU\tSoftware\\Microsoft\\Windows\\CurrentVersion\\Run%s\n' "$1" "${2:+$'\t'$2}" |
           "$loader" "build/windows-$build/tests/wine/probe.exe"; }
-probe refuse
+probe refuse KR
 picture no-run-key
 probe delete
 picture written

@@ -1,6 +1,8 @@
 #include "toggle/toggle_autostart.h"
 
 #include "registry/registry_key.h"
+#include "toggle/registry_views.h"
+#include "toggle/run_list_policy.h"
 #include "toggle/signed_in_user.h"
 
 #include <windows.h>
@@ -38,12 +40,23 @@ std::string commandLineFor(const std::string& executablePath)
     return '"' + executablePath + '"';
 }
 
+// The install directory recorded in `view` of the maker key, or empty where none can be read.
+std::string installDirectoryIn(RegistryKey& key, REGSAM view)
+{
+    std::string directory;
+    // A failed open leaves the key closed, and then the read fails.
+    key.open(HKEY_LOCAL_MACHINE, kMakerKey, KEY_ALL_ACCESS | view);
+    key.readString(kInstallPathValue, directory);
+    return directory;
+}
+
 // Removes the startup record named `name`, so that no record left by Task Manager keeps
 // a new entry from starting. True if no such record is left; the key is never created.
 bool removeStartupRecord(const std::string& name)
 {
     RegistryKey records;
-    const LONG opened = records.open(HKEY_CURRENT_USER, kStartupApprovedKey);
+    // Removing a value needs no more, and a key may grant the user no more.
+    const LONG opened = records.open(HKEY_CURRENT_USER, kStartupApprovedKey, KEY_SET_VALUE);
     if (opened == ERROR_FILE_NOT_FOUND) {
         return true;
     }
@@ -60,13 +73,17 @@ int toggleAutostart()
 {
     const std::string displayName = kDisplayName;
     const std::string executableName = kExecutableName;
-    std::string installPath;
+    const RegistryViews views = registryViews();
 
     RegistryKey key;
-    // A failed open leaves the key closed, and then the read below fails.
-    key.open(HKEY_LOCAL_MACHINE, kMakerKey);
+    std::string installPath = installDirectoryIn(key, 0);
+    // A 64-bit installer records the directory in the 64-bit view alone, which the x86
+    // build's reads don't reach by themselves.
+    if (installPath.empty() && views.other != 0) {
+        installPath = installDirectoryIn(key, views.other);
+    }
     // An empty directory would point the entry at the root of the current drive.
-    if (!key.readString(kInstallPathValue, installPath) || installPath.empty()) {
+    if (installPath.empty()) {
         showError("Could not find the path on which " + displayName + " is installed. No changes will be made.");
         return 0;
     }
@@ -96,6 +113,12 @@ int toggleAutostart()
     std::string entry;
     key.readString(displayName, entry);
     const bool wasPresent = !entry.empty();
+    // Windows would start no entry at logon, whatever the program wrote.
+    if (!wasPresent && legacyRunListDisabled(views.sixtyFourBit)) {
+        showError("Could not change the autostart entry of " + displayName +
+                  ": a policy on this computer keeps programs from starting up automatically. No changes were made.");
+        return 0;
+    }
     bool changed = false;
     if (wasPresent) {
         changed = key.deleteValue(displayName) == ERROR_SUCCESS;

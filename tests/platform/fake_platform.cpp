@@ -277,3 +277,13 @@ BOOL CloseHandle(HANDLE handle)
     const bool open = fake::platform().openHandles.erase(handle) == 1;
     return record("CloseHandle", "", open ? ERROR_SUCCESS : ERROR_INVALID_HANDLE) == ERROR_SUCCESS;
 }
+
+HMODULE GetModuleHandleA(const char*)
+{
+    return reinterpret_cast<HMODULE>(static_cast<std::uintptr_t>(0x7c800000));
+}
+
+FARPROC GetProcAddress(HMODULE, const char*)
+{
+    return nullptr;
+}

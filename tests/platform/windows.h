@@ -16,6 +16,8 @@ using REGSAM = DWORD;
 using HKEY = struct HKEY__*;
 using HWND = struct HWND__*;
 using HANDLE = void*;
+using HMODULE = struct HINSTANCE__*;
+using FARPROC = int (*)();
 using PSID = void*;
 struct SECURITY_ATTRIBUTES;
 
@@ -29,6 +31,9 @@ constexpr LONG ERROR_INVALID_HANDLE = 6;
 constexpr LONG ERROR_INVALID_PARAMETER = 87;
 constexpr LONG ERROR_INSUFFICIENT_BUFFER = 122;
 constexpr LONG ERROR_MORE_DATA = 234;
+constexpr REGSAM KEY_QUERY_VALUE = 0x0001;
+constexpr REGSAM KEY_SET_VALUE = 0x0002;
+constexpr REGSAM KEY_WOW64_64KEY = 0x0100;
 constexpr REGSAM KEY_ALL_ACCESS = 0x000F003F;
 constexpr DWORD REG_OPTION_NON_VOLATILE = 0;
 constexpr DWORD REG_SZ = 1;
@@ -67,3 +72,7 @@ BOOL OpenProcessToken(HANDLE process, DWORD access, HANDLE* token);
 BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind, void* data, DWORD size, DWORD* needed);
 BOOL EqualSid(PSID a, PSID b);
 BOOL CloseHandle(HANDLE handle);
+// A Windows with no function newer than Windows 2000 to look up, and one registry view.
+HMODULE GetModuleHandleA(const char* name);
+FARPROC GetProcAddress(HMODULE module, const char* name);
+BOOL IsWow64Process(HANDLE process, BOOL* wow64);

@@ -16,6 +16,7 @@ const std::string kRunSubkey = "Software\\Microsoft\\Windows\\CurrentVersion\\Ru
 const std::string kRunKey = "HKCU\\" + kRunSubkey;
 const std::string kRecordsSubkey = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\StartupApproved\\Run";
 const std::string kRecordsKey = "HKCU\\" + kRecordsSubkey;
+const std::string kPoliciesSubkey = "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer";
 const std::string kEntry = "YarrowTide Desktop";
 const std::string kExecutable = "C:\\Yarrow\\YarrowTideDesktop.exe";
 
@@ -29,6 +30,9 @@ const fake::Box kNotChanged{"Could not change the autostart entry of YarrowTide 
 const fake::Box kOtherAccount{"Could not change the autostart entry of YarrowTide Desktop: this program runs as "
                               "another account than the one signed in. No changes were made.",
                               "Error", 0x10};
+const fake::Box kRunListDisabled{"Could not change the autostart entry of YarrowTide Desktop: a policy on this "
+                                 "computer keeps programs from starting up automatically. No changes were made.",
+                                 "Error", 0x10};
 // A startup record as Task Manager leaves it: disabled, then the time of the change.
 const fake::Value kDisabledRecord{REG_BINARY, "\x03\0\0\0\x10\x32\x54\x76\x98\xba\xdc\x01"s};
 
@@ -77,6 +81,16 @@ std::function<void()> recordHolding(fake::Value record, const std::function<void
 {
     return [record, andThen] {
         keyAt(kRecordsKey)[kEntry] = record;
+        andThen();
+    };
+}
+
+// "Do not process the legacy run list", set under `root` to `value`.
+std::function<void()> runListPolicy(const std::string& root, fake::Value value,
+                                    const std::function<void()>& andThen = [] {})
+{
+    return [root, value, andThen] {
+        fake::platform().keys[root + "\\" + kPoliciesSubkey]["DisableCurrentUserRun"] = value;
         andThen();
     };
 }
@@ -152,6 +166,13 @@ TEST(ToggleAutostart, ShowsOneBoxChangesOnlyTheEntryAndClosesEveryKey)
         {"shell account unreadable", failing("GetTokenInformation shell"), kOtherAccount, nullptr},
         {"own account unreadable", failing("OpenProcessToken own"), kOtherAccount, nullptr},
         {"no shell window", shellOf(""), kWritten, kExecutable.c_str()},
+        {"run list off for the user", runListPolicy("HKCU", {REG_DWORD, "\x01\0\0\0"s}), kRunListDisabled, nullptr},
+        {"run list off for the machine, entry present",
+         runListPolicy("HKLM", {REG_DWORD, "\x01\0\0\0"s}, entryHolding(sz(kExecutable))), kDeleted, ""},
+        {"run list policy as text", runListPolicy("HKCU", sz("Yes")), kWritten, kExecutable.c_str()},
+        {"run list policy keys refused",
+         runListPolicy("HKCU", {REG_DWORD, "\x01\0\0\0"s}, failing("RegOpenKeyExA " + kPoliciesSubkey)), kWritten,
+         kExecutable.c_str()},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

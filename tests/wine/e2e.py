@@ -21,10 +21,17 @@ MAKER = r"Software\Yarrowtide"
 RUN = r"Software\Microsoft\Windows\CurrentVersion\Run"
 # Task Manager's startup records, one per Run entry it switched on or off.
 RECORDS = r"Software\Microsoft\Windows\CurrentVersion\Explorer\StartupApproved\Run"
+# Where "Do not process the legacy run list" is set, for the user and for the machine.
+POLICIES = r"Software\Microsoft\Windows\CurrentVersion\Policies\Explorer"
 # Where the marker leaves its path each time it is loaded or started.
 MARKS = r"Software\Yarrowtide Tests\Marks"
 ENTRY = "YarrowTide Desktop"
 REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD = 1, 2, 3, 4
+HKCU, HKLM = 0x80000001, 0x80000002
+KEY_QUERY_VALUE, KEY_SET_VALUE, KEY_ALL_ACCESS = 0x1, 0x2, 0xF003F
+KEY_WOW64_64KEY, KEY_WOW64_32KEY = 0x100, 0x200
+# Rights that a refused key grants everyone, in SDDL: reading, or reading and setting values.
+READ_ONLY, READ_AND_SET_VALUE = "KR", "0x2001b"
 TRACED = ["RegOpenKeyExA", "RegCreateKeyExA", "RegQueryValueExA", "RegSetValueExA", "RegDeleteValueA", "RegCloseKey",
           "MessageBoxA", "GetShellWindow", "OpenProcess", "OpenProcessToken", "CloseHandle"]
 
@@ -33,6 +40,8 @@ WRITTEN = ("Info", f"{ENTRY} will start up automatically from now on.", 0x40)
 DELETED = ("Info", f"{ENTRY} will not start up automatically anymore.", 0x40)
 NO_RUN_KEY = ("Error", "Failed opening the windows autorun registry. Not changes will be made.", 0x10)
 NOT_CHANGED = ("Error", f"Could not change the autostart entry of {ENTRY}. No changes were made.", 0x10)
+RUN_LIST_OFF = ("Error", f"Could not change the autostart entry of {ENTRY}: a policy on this computer keeps programs "
+                "from starting up automatically. No changes were made.", 0x10)
 
 
 def sz(text, kind=REG_SZ):
@@ -54,6 +63,7 @@ DISABLED = record(3)
 NEIGHBOURS = {"Other": sz("C:\\other.exe\0"), "Flags": (REG_DWORD, b"\x01\0\0\0"), "Raw": (REG_BINARY, b"")}
 OTHER_RECORDS = {"Other": DISABLED, "Enabled": record(2)}
 NO_KEY, NO_VALUE, UNCHANGED, REMOVED = "no key", "no value", "unchanged", "removed"
+DEFAULT_PATH = sz("C:\\Yarrow\0")
 
 # path: the maker key's "path" value in the registry view the program reads; path_other: the
 # same in the other view, which only a 64-bit prefix has (two_views). entry: the autostart
@@ -61,7 +71,9 @@ NO_KEY, NO_VALUE, UNCHANGED, REMOVED = "no key", "no value", "unchanged", "remov
 # beside a copy of the program as uxtheme.dll, which Wine is told to prefer to its own.
 # records: the product's startup records before the runs, by name; records_after: whether
 # they are still there after them. run_key, records_key: whether those keys are there
-# before the runs; refused: keys that anyone may read and nobody change. shell: the probe holds the shell window while the program runs. logon:
+# before the runs; refused: keys that grant everyone no more than the rights given. policy:
+# "DisableCurrentUserRun" by root, HKLM-64 being the machine's 64-bit view. shell: the probe
+# holds the shell window while the program runs. logon:
 # the marker is installed as the product, a decoy as C:\Program.exe, and a logon follows
 # the runs. marks: the paths the marker left, where it must leave any.
 CASES = {
@@ -87,8 +99,10 @@ CASES = {
     "run-key-missing": dict(run_key=False, boxes=[WRITTEN], after=exe_in("C:\\Yarrow\\")),
     "path-in-program-view": dict(path_other=sz("C:\\Wrong\0"), boxes=[WRITTEN], after=exe_in("C:\\Yarrow\\"),
                                  two_views=True),
-    "path-only-in-other-view": dict(path=NO_KEY, path_other=sz("C:\\Yarrow\0"), boxes=[NOT_INSTALLED],
-                                    two_views=True),
+    "path-only-in-other-view": dict(path=NO_KEY, path_other=sz("C:\\Yarrow\0"), boxes=[WRITTEN],
+                                    after=exe_in("C:\\Yarrow\\"), two_views=True),
+    "path-empty-in-program-view": dict(path=(REG_SZ, b""), path_other=sz("C:\\Yarrow\0"), boxes=[WRITTEN],
+                                       after=exe_in("C:\\Yarrow\\"), two_views=True),
     "dll-planted-beside-program": dict(planted=True, boxes=[WRITTEN], after=exe_in("C:\\Yarrow\\")),
     "record-cleared-on-write": dict(records={ENTRY: DISABLED}, records_after=REMOVED, boxes=[WRITTEN],
                                     after=exe_in("C:\\Yarrow\\")),
@@ -99,10 +113,17 @@ CASES = {
     "record-in-other-case": dict(records={ENTRY.upper(): DISABLED}, records_after=REMOVED, boxes=[WRITTEN],
                                  after=exe_in("C:\\Yarrow\\")),
     "records-key-missing": dict(records_key=False, boxes=[WRITTEN], after=exe_in("C:\\Yarrow\\")),
-    "run-key-refused": dict(refused=[RUN], entry=exe_in("C:\\Yarrow\\"), boxes=[NO_RUN_KEY]),
-    "records-key-refused": dict(refused=[RECORDS], records={ENTRY: DISABLED}, boxes=[NOT_CHANGED]),
-    "records-key-refused-with-entry": dict(refused=[RECORDS], entry=exe_in("C:\\Yarrow\\"), records={ENTRY: DISABLED},
+    "run-key-refused": dict(refused={RUN: READ_ONLY}, entry=exe_in("C:\\Yarrow\\"), boxes=[NO_RUN_KEY]),
+    "records-key-refused": dict(refused={RECORDS: READ_ONLY}, records={ENTRY: DISABLED}, boxes=[NOT_CHANGED]),
+    "records-key-refused-with-entry": dict(refused={RECORDS: READ_ONLY}, entry=exe_in("C:\\Yarrow\\"), records={ENTRY: DISABLED},
                                            boxes=[DELETED], after=REMOVED),
+    "records-key-lets-values-be-set": dict(refused={RECORDS: READ_AND_SET_VALUE}, records={ENTRY: DISABLED},
+                                           records_after=REMOVED, boxes=[WRITTEN], after=exe_in("C:\\Yarrow\\")),
+    "run-list-off-for-user": dict(policy={"HKCU": 1}, records={ENTRY: DISABLED}, boxes=[RUN_LIST_OFF]),
+    "run-list-off-for-machine": dict(policy={"HKLM-64": 1, "HKCU": 0}, boxes=[RUN_LIST_OFF]),
+    "run-list-on-for-machine": dict(policy={"HKLM-64": 0, "HKCU": 1}, boxes=[WRITTEN], after=exe_in("C:\\Yarrow\\")),
+    "run-list-off-entry-present": dict(policy={"HKCU": 1}, entry=exe_in("C:\\Yarrow\\"), boxes=[DELETED],
+                                       after=REMOVED),
     "shell-of-same-account": dict(shell=True, boxes=[WRITTEN], after=exe_in("C:\\Yarrow\\")),
     "logon-starts-product": dict(path=sz("C:\\Program Files\\Yarrow Tide\0"), logon=True, boxes=[WRITTEN],
                                  after=sz('"C:\\Program Files\\Yarrow Tide\\YarrowTideDesktop.exe"\0'),
@@ -153,8 +174,9 @@ def put(root, key, name, value):
 
 def seed(case):
     script = "".join(command("delete", root, key) for root, key in
-                     (("HKLM", MAKER), ("HKLM-other", MAKER), ("HKCU", RUN), ("HKCU", RECORDS), ("HKCU", MARKS)))
-    for root, path in (("HKLM", case.get("path", sz("C:\\Yarrow\0"))), ("HKLM-other", case.get("path_other", NO_KEY))):
+                     (("HKLM", MAKER), ("HKLM-other", MAKER), ("HKCU", RUN), ("HKCU", RECORDS), ("HKCU", MARKS),
+                      ("HKCU", POLICIES), ("HKLM-64", POLICIES)))
+    for root, path in (("HKLM", case.get("path", DEFAULT_PATH)), ("HKLM-other", case.get("path_other", NO_KEY))):
         if path == NO_VALUE:
             script += put(root, MAKER, "version", sz("1.0\0"))
         elif path != NO_KEY:
@@ -167,8 +189,10 @@ def seed(case):
     if case.get("records_key", True):
         for name, value in {**OTHER_RECORDS, **case.get("records", {})}.items():
             script += put("HKCU", RECORDS, name, value)
-    for key in case.get("refused", []):
-        script += command("refuse", "HKCU", key)
+    for root, disabled in case.get("policy", {}).items():
+        script += put(root, POLICIES, "DisableCurrentUserRun", (REG_DWORD, struct.pack("<I", disabled)))
+    for key, rights in case.get("refused", {}).items():
+        script += command("refuse", "HKCU", key, rights)
     return script
 
 
@@ -217,7 +241,24 @@ def program_calls(trace, thread, program):
     return calls
 
 
-def check(case, output, trace, program):
+def registry_views(program, arch):
+    """The flags that open the registry view the program doesn't read by itself, and the 64-bit view: none in a
+    32-bit prefix."""
+    import pefile
+
+    if arch == "win32":
+        return 0, 0
+    program_is_64_bit = pefile.PE(program, fast_load=True).OPTIONAL_HEADER.Magic == 0x20B
+    return (KEY_WOW64_32KEY if program_is_64_bit else KEY_WOW64_64KEY), KEY_WOW64_64KEY
+
+
+def directory_in(case):
+    """The install directory the program reads from its own view of the maker key, or empty."""
+    path = case.get("path", DEFAULT_PATH)
+    return "" if path in (NO_KEY, NO_VALUE) else path[1].decode("utf-16-le").split("\0")[0]
+
+
+def check(case, output, trace, program, arch):
     failures = []
 
     def expect(what, actual, wanted):
@@ -244,8 +285,18 @@ def check(case, output, trace, program):
     # Where each way to open a key takes its options and access.
     options_and_access = {"RegOpenKeyExA": slice(2, 4), "RegCreateKeyExA": slice(4, 6)}
     opens = [(name, args) for name, args, _ in calls if name in options_and_access]
-    for name, args in opens:
-        expect(f"{name} options and access", args[options_and_access[name]], [0, 0xF003F])
+    # The maker key in the view the program reads, then in the other view where the first gives no directory;
+    # every other key with the least access it needs, the machine's policy in the 64-bit view.
+    other_view, view_64 = registry_views(program, arch)
+    key_opens = [((args[0] & 0xFFFFFFFF, args[1]), args[options_and_access[name]]) for name, args in opens]
+    maker_opens = [[0, KEY_ALL_ACCESS]] + ([[0, KEY_ALL_ACCESS | other_view]] if other_view and not directory_in(case) else [])
+    expect("maker key opens", [access for key, access in key_opens if key == (HKLM, MAKER)],
+           maker_opens * len(case["boxes"]))
+    least_access = {(HKCU, RUN): KEY_ALL_ACCESS, (HKCU, RECORDS): KEY_SET_VALUE, (HKCU, POLICIES): KEY_QUERY_VALUE,
+                    (HKLM, POLICIES): KEY_QUERY_VALUE | view_64}
+    for key, access in key_opens:
+        if key != (HKLM, MAKER):
+            expect(f"options and access for {key[1]}", access, [0, least_access.get(key)])
     expect("keys closed", sum(1 for n, _, r in calls if n == "RegCloseKey" and r == 0),
            sum(1 for n, _, r in calls if n in options_and_access and r == 0))
     expect("failed closes", [r for n, _, r in calls if n == "RegCloseKey" and r != 0], [])
@@ -303,7 +354,7 @@ def run_case(args):
     print(output)
     if done.returncode != 0:
         sys.exit(f"probe failed with {done.returncode}")
-    failures = check(case, output, trace, args.program)
+    failures = check(case, output, trace, args.program, args.arch)
     for failure in failures:
         print("FAIL", failure)
     sys.exit(1 if failures else 0)

@@ -3,7 +3,7 @@
 // line from standard input, fields separated by tabs:
 //   set     ROOT KEY NAME TYPE HEX   create KEY, then store HEX as the value's raw data
 //   delete  ROOT KEY                 delete KEY, which must have no subkeys
-//   refuse  ROOT KEY                 let everyone read KEY, and nobody change it
+//   refuse  ROOT KEY RIGHTS          let everyone do RIGHTS (SDDL, as KR) to KEY, and no more
 //   dump    ROOT KEY                 print "key KEY", then "value KEY NAME TYPE HEX" per
 //                                    value; or "missing KEY"
 //   run     EXE [ARGUMENT]           print "thread ID", "box CAPTION TEXT" per box, and
@@ -13,7 +13,8 @@
 //   logon                            run the current user's Run entries as a logon does
 //                                    (wineboot), and wait until all it started have ended
 // ROOT is HKCU, HKLM (the registry view a program of the probe's own bitness reads, as
-// the program under test does) or HKLM-other (the other view, in a 64-bit prefix).
+// the program under test does), HKLM-other (the other view, in a 64-bit prefix) or
+// HKLM-64 (the 64-bit view, where there is one).
 // Texts are UTF-8; HEX is the raw bytes as stored, UTF-16 for strings.
 #include <windows.h>
 
@@ -56,7 +57,7 @@ REGSAM viewOf(const std::string& name)
 #else
     const REGSAM other = KEY_WOW64_64KEY;
 #endif
-    return name == "HKLM-other" ? other : 0;
+    return name == "HKLM-other" ? other : name == "HKLM-64" ? KEY_WOW64_64KEY : 0;
 }
 
 bool set(const std::vector<std::string>& f)
@@ -88,11 +89,11 @@ bool refuse(const std::vector<std::string>& f)
     if (RegOpenKeyExW(rootOf(f[1]), wide(f[2]).c_str(), 0, WRITE_DAC | viewOf(f[1]), &key) != ERROR_SUCCESS) {
         return false;
     }
-    PSECURITY_DESCRIPTOR readOnly = nullptr;
-    const bool refused = ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;KR;;;WD)", SDDL_REVISION_1,
-                                                                              &readOnly, nullptr) &&
-                         RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, readOnly) == ERROR_SUCCESS;
-    LocalFree(readOnly);
+    PSECURITY_DESCRIPTOR limited = nullptr;
+    const bool refused = ConvertStringSecurityDescriptorToSecurityDescriptorW((L"D:P(A;;" + wide(f[3]) + L";;;WD)").c_str(),
+                                                                              SDDL_REVISION_1, &limited, nullptr) &&
+                         RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, limited) == ERROR_SUCCESS;
+    LocalFree(limited);
     RegCloseKey(key);
     return refused;
 }
@@ -229,7 +230,7 @@ int main()
         }
         const bool done = line.empty() || (f[0] == "set" && f.size() == 6 && set(f)) ||
                           (f[0] == "delete" && f.size() == 3 && remove(f)) ||
-                          (f[0] == "refuse" && f.size() == 3 && refuse(f)) ||
+                          (f[0] == "refuse" && f.size() == 4 && refuse(f)) ||
                           (f[0] == "dump" && f.size() == 3 && dump(f)) || (f[0] == "run" && f.size() >= 2 && run(f)) ||
                           (f[0] == "shell" && becomeShell()) || (f[0] == "logon" && logon());
         if (!done) {
