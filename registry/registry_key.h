@@ -18,20 +18,20 @@ public:
 
     // Releases any held key, then opens `subkey` under `root` with `access`, which may
     // carry the flag of a registry view.
-    LONG open(HKEY root, const std::string& subkey, REGSAM access = KEY_ALL_ACCESS);
+    [[nodiscard]] LONG open(HKEY root, const std::string& subkey, REGSAM access = KEY_ALL_ACCESS);
     // Releases any held key, then opens `subkey` under `root` with full access, creating
     // it and any missing key above it first.
-    LONG create(HKEY root, const std::string& subkey);
+    [[nodiscard]] LONG create(HKEY root, const std::string& subkey);
     // Releases the held key; does nothing when none is held.
     void close();
     // Reads the value `name`, of any type, as its bytes up to the first NUL.
-    bool readString(const std::string& name, std::string& out) const;
+    [[nodiscard]] bool readString(const std::string& name, std::string& out) const;
     // Reads the value `name` where it is a REG_DWORD.
-    bool readDword(const std::string& name, DWORD& out) const;
+    [[nodiscard]] bool readDword(const std::string& name, DWORD& out) const;
     // Creates or replaces the value `name` as REG_SZ holding `text` up to its first NUL.
-    bool writeString(const std::string& name, const std::string& text) const;
+    [[nodiscard]] bool writeString(const std::string& name, const std::string& text) const;
     // Removes the value `name`; calls nothing and returns ERROR_INVALID_HANDLE when no key is held.
-    LONG deleteValue(const std::string& name) const;
+    [[nodiscard]] LONG deleteValue(const std::string& name) const;
 
 private:
     HKEY key_ = nullptr;

@@ -1,3 +1,4 @@
+#include "toggle/kernel32_function.h"
 #include "toggle/toggle_autostart.h"
 
 #include <windows.h>
@@ -10,14 +11,16 @@ namespace {
 // rights. So every later load searches the system directory alone.
 void limitDllSearchToSystemDirectory()
 {
-    // Windows 7 without update KB2533623, and older, lack it; looked up so that the
-    // image still loads there.
-    using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
-    const auto setDefaultDllDirectories = reinterpret_cast<SetDefaultDllDirectoriesFunction>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories")));
-    if (setDefaultDllDirectories == nullptr || setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32) == FALSE) {
-        // Takes at least the current directory out of the search.
-        SetDllDirectoryA("");
+    // Windows 8 has it, and Windows 7 and Vista with update KB2533623.
+    const auto setDefaultDllDirectories =
+        kernel32Function<decltype(&::SetDefaultDllDirectories)>("SetDefaultDllDirectories");
+    if (setDefaultDllDirectories != nullptr && setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32) != FALSE) {
+        return;
+    }
+    // Windows XP SP1 and later have it: it takes at least the current directory out of the search.
+    const auto setDllDirectory = kernel32Function<decltype(&::SetDllDirectoryA)>("SetDllDirectoryA");
+    if (setDllDirectory != nullptr) {
+        setDllDirectory("");
     }
 }
 

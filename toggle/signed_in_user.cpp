@@ -4,34 +4,22 @@
 
 #include <windows.h>
 
-#include <memory>
-#include <new>
-
 namespace {
 
-// The token user of `process`, or null where it can't be read.
-std::unique_ptr<BYTE[]> tokenUserOf(HANDLE process)
+// The account of a token: its TOKEN_USER, then room for the largest SID, which it points at.
+struct TokenAccount {
+    alignas(TOKEN_USER) BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+
+    PSID sid() const { return reinterpret_cast<const TOKEN_USER*>(bytes)->User.Sid; }
+};
+
+// Reads the token user of `process` into `account`; false where it can't be read.
+bool readTokenAccount(HANDLE process, TokenAccount& account)
 {
     OwnedHandle token;
-    if (OpenProcessToken(process, TOKEN_QUERY, token.receive()) == FALSE) {
-        return nullptr;
-    }
     DWORD size = 0;
-    // Fails with ERROR_INSUFFICIENT_BUFFER, and gives the size.
-    GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
-    if (size < sizeof(TOKEN_USER)) {
-        return nullptr;
-    }
-    std::unique_ptr<BYTE[]> user(new (std::nothrow) BYTE[size]);
-    if (!user || GetTokenInformation(token.get(), TokenUser, user.get(), size, &size) == FALSE) {
-        return nullptr;
-    }
-    return user;
-}
-
-PSID sidOf(const std::unique_ptr<BYTE[]>& tokenUser)
-{
-    return reinterpret_cast<const TOKEN_USER*>(tokenUser.get())->User.Sid;
+    return OpenProcessToken(process, TOKEN_QUERY, token.receive()) != FALSE &&
+           GetTokenInformation(token.get(), TokenUser, account.bytes, sizeof account.bytes, &size) != FALSE;
 }
 
 // Windows before Vista doesn't know the limited right and refuses it; there the full
@@ -47,16 +35,17 @@ HANDLE openForQuery(DWORD processId)
 bool runsAsSignedInUser()
 {
     const HWND shell = GetShellWindow();
-    if (shell == nullptr) {
+    DWORD shellProcessId = 0;
+    if (shell != nullptr) {
+        GetWindowThreadProcessId(shell, &shellProcessId);
+    }
+    // No shell window, or one that closed since it was asked for.
+    if (shellProcessId == 0) {
         return true;
     }
-    DWORD shellProcessId = 0;
-    GetWindowThreadProcessId(shell, &shellProcessId);
     const OwnedHandle shellProcess(openForQuery(shellProcessId));
-    if (shellProcess.get() == nullptr) {
-        return false;
-    }
-    const auto shellUser = tokenUserOf(shellProcess.get());
-    const auto ownUser = tokenUserOf(GetCurrentProcess());
-    return shellUser && ownUser && EqualSid(sidOf(shellUser), sidOf(ownUser)) != FALSE;
+    TokenAccount shellAccount;
+    TokenAccount ownAccount;
+    return shellProcess.get() != nullptr && readTokenAccount(shellProcess.get(), shellAccount) &&
+           readTokenAccount(GetCurrentProcess(), ownAccount) && EqualSid(shellAccount.sid(), ownAccount.sid()) != FALSE;
 }

@@ -44,15 +44,16 @@ std::string commandLineFor(const std::string& executablePath)
 std::string installDirectoryIn(RegistryKey& key, REGSAM view)
 {
     std::string directory;
-    // A failed open leaves the key closed, and then the read fails.
-    key.open(HKEY_LOCAL_MACHINE, kMakerKey, KEY_ALL_ACCESS | view);
-    key.readString(kInstallPathValue, directory);
+    // A failed open leaves the key closed, and then the read fails; a failed read leaves
+    // the directory empty.
+    (void)key.open(HKEY_LOCAL_MACHINE, kMakerKey, KEY_ALL_ACCESS | view);
+    (void)key.readString(kInstallPathValue, directory);
     return directory;
 }
 
 // Removes the startup record named `name`, so that no record left by Task Manager keeps
 // a new entry from starting. True if no such record is left; the key is never created.
-bool removeStartupRecord(const std::string& name)
+[[nodiscard]] bool removeStartupRecord(const std::string& name)
 {
     RegistryKey records;
     // Removing a value needs no more, and a key may grant the user no more.
@@ -111,7 +112,7 @@ int toggleAutostart()
 
     // An entry that can't be read counts as absent, as does one with empty data.
     std::string entry;
-    key.readString(displayName, entry);
+    (void)key.readString(displayName, entry);
     const bool wasPresent = !entry.empty();
     // Windows would start no entry at logon, whatever the program wrote.
     if (!wasPresent && legacyRunListDisabled(views.sixtyFourBit)) {
@@ -124,7 +125,7 @@ int toggleAutostart()
         changed = key.deleteValue(displayName) == ERROR_SUCCESS;
         // With the entry gone the product won't start, whether the record goes or not.
         if (changed) {
-            removeStartupRecord(displayName);
+            (void)removeStartupRecord(displayName);
         }
     } else {
         changed = removeStartupRecord(displayName) && key.writeString(displayName, commandLineFor(installPath));

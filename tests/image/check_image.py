@@ -14,13 +14,28 @@ RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
 DUTCH, ENGLISH_US = 0x0413, 0x0409
 # Size, and the bytes of each image: a header, 24-bit rows and a 1-bit mask, each row padded to 4 bytes.
 ICONS = [(16, 872), (256, 204840), (48, 7336), (32, 3240)]
-KERNEL32_FOR_THE_RUN_TIME = {
-    "CloseHandle", "CreateSemaphoreW", "DeleteCriticalSection", "EnterCriticalSection", "FreeLibrary",
-    "GetCurrentThreadId", "GetLastError", "GetModuleHandleA", "GetModuleHandleW", "GetProcAddress",
-    "GetStartupInfoA", "InitializeCriticalSection", "IsDBCSLeadByteEx", "LeaveCriticalSection", "LoadLibraryA",
-    "LoadLibraryW", "MultiByteToWideChar", "ReleaseSemaphore", "SetLastError", "SetUnhandledExceptionFilter",
-    "Sleep", "TlsAlloc", "TlsFree", "TlsGetValue", "TlsSetValue", "VirtualProtect", "VirtualQuery",
-    "WaitForSingleObject", "WideCharToMultiByte"}
+# Every function the image imports, all of them exported by Windows 2000, whose loader
+# refuses an image that imports one it lacks (a newer one is looked up at run time): what
+# the statically linked run time imports, and the program's own calls.
+WINDOWS_2000_IMPORTS = {
+    "kernel32.dll": {
+        "CloseHandle", "CreateSemaphoreW", "DeleteCriticalSection", "EnterCriticalSection", "FreeLibrary",
+        "GetCurrentThreadId", "GetLastError", "GetModuleHandleA", "GetModuleHandleW", "GetProcAddress",
+        "GetStartupInfoA", "InitializeCriticalSection", "IsDBCSLeadByteEx", "LeaveCriticalSection", "LoadLibraryA",
+        "LoadLibraryW", "MultiByteToWideChar", "ReleaseSemaphore", "SetLastError", "SetUnhandledExceptionFilter",
+        "Sleep", "TlsAlloc", "TlsFree", "TlsGetValue", "TlsSetValue", "VirtualProtect", "VirtualQuery",
+        "WaitForSingleObject", "WideCharToMultiByte", "GetCurrentProcess", "OpenProcess"},
+    "msvcrt.dll": {
+        "__getmainargs", "__initenv", "__mb_cur_max", "__p__acmdln", "__p__commode", "__p__fmode", "__set_app_type",
+        "__setusermatherr", "_amsg_exit", "_cexit", "_close", "_errno", "_initterm", "_iob", "_onexit", "_read",
+        "abort", "atoi", "calloc", "exit", "fprintf", "fputc", "fputs", "free", "fwrite", "localeconv", "malloc",
+        "memchr", "memcmp", "memcpy", "memmove", "memset", "realloc", "setlocale", "signal", "strchr", "strcmp",
+        "strerror", "strlen", "strncmp", "vfprintf", "wcslen"},
+    "advapi32.dll": {
+        "RegOpenKeyExA", "RegCreateKeyExA", "RegQueryValueExA", "RegSetValueExA", "RegDeleteValueA", "RegCloseKey",
+        "OpenProcessToken", "GetTokenInformation", "EqualSid"},
+    "user32.dll": {"MessageBoxA", "GetShellWindow", "GetWindowThreadProcessId"},
+}
 
 
 def resources(pe):
@@ -53,19 +68,13 @@ class Image(unittest.TestCase):
         self.assertTrue(optional.IMAGE_DLLCHARACTERISTICS_NX_COMPAT)
         self.assertTrue(optional.IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE)
 
-    def test_imports_only_system_libraries_and_ansi_calls(self):
+    def test_imports_only_what_windows_2000_has(self):
         imports = {entry.dll.decode().lower(): {i.name.decode() for i in entry.imports}
                    for entry in self.pe.DIRECTORY_ENTRY_IMPORT}
-        self.assertEqual(set(imports), {"kernel32.dll", "advapi32.dll", "user32.dll", "msvcrt.dll"})
-        # What the statically linked run time imports, and what the program adds to it:
-        # SetDefaultDllDirectories must be looked up, not imported, for the image to load
-        # on Windows that lacks it.
-        self.assertEqual(imports["kernel32.dll"], KERNEL32_FOR_THE_RUN_TIME | {
-            "GetModuleHandleA", "GetProcAddress", "SetDllDirectoryA", "GetCurrentProcess", "OpenProcess", "CloseHandle"})
-        self.assertEqual(imports["advapi32.dll"], {
-            "RegOpenKeyExA", "RegCreateKeyExA", "RegQueryValueExA", "RegSetValueExA", "RegDeleteValueA", "RegCloseKey",
-            "OpenProcessToken", "GetTokenInformation", "EqualSid"})
-        self.assertEqual(imports["user32.dll"], {"MessageBoxA", "GetShellWindow", "GetWindowThreadProcessId"})
+        self.assertEqual(set(imports), set(WINDOWS_2000_IMPORTS))
+        for dll, names in imports.items():
+            with self.subTest(dll=dll):
+                self.assertEqual(names, WINDOWS_2000_IMPORTS[dll])
 
     def test_carries_exactly_the_manifest_version_record_and_icon(self):
         expected = {(RT_MANIFEST, 1, ENGLISH_US), (RT_VERSION, 1, DUTCH), (RT_GROUP_ICON, 102, DUTCH)}

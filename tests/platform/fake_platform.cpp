@@ -215,8 +215,9 @@ HWND GetShellWindow()
 
 DWORD GetWindowThreadProcessId(HWND window, DWORD* processId)
 {
-    *processId = window == kShellWindow ? kShellProcessId : 0;
-    return *processId == 0 ? 0 : 1;
+    const bool shell = window == kShellWindow && record("GetWindowThreadProcessId", "shell", ERROR_SUCCESS) == ERROR_SUCCESS;
+    *processId = shell ? kShellProcessId : 0;
+    return shell ? 1 : 0;
 }
 
 HANDLE GetCurrentProcess()
@@ -247,20 +248,15 @@ BOOL OpenProcessToken(HANDLE process, DWORD, HANDLE* token)
 }
 
 // Gives the account's name as its SID, after the TOKEN_USER that points at it.
-BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS, void* data, DWORD size, DWORD* needed)
+BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS, void* data, DWORD, DWORD*)
 {
     const auto& state = fake::platform();
     const std::string kind = kindOf(token);
     const std::string whose = kind.rfind("token ", 0) == 0 ? kind.substr(6) : "";
-    if (whose.empty()) {
-        return record("GetTokenInformation", whose, ERROR_INVALID_HANDLE) == ERROR_SUCCESS;
-    }
-    const std::string& account = whose == "own" ? state.ownAccount : state.shellAccount;
-    *needed = static_cast<DWORD>(sizeof(TOKEN_USER) + account.size() + 1);
-    const bool fits = data != nullptr && size >= *needed;
-    if (record("GetTokenInformation", whose, fits ? ERROR_SUCCESS : ERROR_INSUFFICIENT_BUFFER) != ERROR_SUCCESS) {
+    if (record("GetTokenInformation", whose, whose.empty() ? ERROR_INVALID_HANDLE : ERROR_SUCCESS) != ERROR_SUCCESS) {
         return FALSE;
     }
+    const std::string& account = whose == "own" ? state.ownAccount : state.shellAccount;
     char* const sid = static_cast<char*>(data) + sizeof(TOKEN_USER);
     std::memcpy(sid, account.c_str(), account.size() + 1);
     static_cast<TOKEN_USER*>(data)->User = {sid, 0};

@@ -166,6 +166,8 @@ TEST(ToggleAutostart, ShowsOneBoxChangesOnlyTheEntryAndClosesEveryKey)
         {"shell account unreadable", failing("GetTokenInformation shell"), kOtherAccount, nullptr},
         {"own account unreadable", failing("OpenProcessToken own"), kOtherAccount, nullptr},
         {"no shell window", shellOf(""), kWritten, kExecutable.c_str()},
+        {"shell window closed before its process was asked for", failing("GetWindowThreadProcessId shell"), kWritten,
+         kExecutable.c_str()},
         {"run list off for the user", runListPolicy("HKCU", {REG_DWORD, "\x01\0\0\0"s}), kRunListDisabled, nullptr},
         {"run list off for the machine, entry present",
          runListPolicy("HKLM", {REG_DWORD, "\x01\0\0\0"s}, entryHolding(sz(kExecutable))), kDeleted, ""},

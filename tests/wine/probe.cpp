@@ -27,6 +27,10 @@
 #include <string>
 #include <vector>
 
+// In no SDK header, but in user32's import library, whose x86 name for it carries the
+// calling convention: a wrong one here fails the link.
+extern "C" __declspec(dllimport) BOOL WINAPI SetShellWindow(HWND window);
+
 namespace {
 
 std::wstring wide(const std::string& text)
@@ -181,13 +185,9 @@ bool run(const std::vector<std::string>& f)
 
 bool becomeShell()
 {
-    // Not in every SDK's headers; Wine and Windows export it.
-    using SetShellWindowFunction = BOOL(WINAPI*)(HWND);
-    const auto setShellWindow = reinterpret_cast<SetShellWindowFunction>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetShellWindow")));
     const HWND window =
         CreateWindowExW(0, L"STATIC", L"shell", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
-    return setShellWindow != nullptr && window != nullptr && setShellWindow(window) && GetShellWindow() == window;
+    return window != nullptr && SetShellWindow(window) && GetShellWindow() == window;
 }
 
 bool logon()
