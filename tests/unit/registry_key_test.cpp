@@ -138,25 +138,20 @@ TEST_F(RegistryKeyTest, OpenReleasesTheHeldKeyEvenWhenItFails)
 TEST_F(RegistryKeyTest, OpensOrCreatesAndTellsMissingFromRefused)
 {
     const std::string missing = "Software\\Scratch\\New";
-    using Operation = LONG (*)(RegistryKey&, const std::string&);
-    const Operation open = [](RegistryKey& key, const std::string& subkey) { return key.open(HKEY_CURRENT_USER, subkey); };
-    const Operation create = [](RegistryKey& key, const std::string& subkey) {
-        return key.create(HKEY_CURRENT_USER, subkey);
-    };
     const struct {
         const char* what;
-        Operation operation;
+        bool creates; // by create, rather than open
         std::string subkey;
         const char* refused; // the call to refuse, if any
         LONG expected;
         bool createsTheKey;
     } cases[] = {
-        {"open of a key", open, kSubkey, nullptr, ERROR_SUCCESS, false},
-        {"open of a missing key", open, missing, nullptr, ERROR_FILE_NOT_FOUND, false},
-        {"refused open", open, kSubkey, "RegOpenKeyExA", ERROR_ACCESS_DENIED, false},
-        {"create of a key", create, kSubkey, nullptr, ERROR_SUCCESS, false},
-        {"create of a missing key", create, missing, nullptr, ERROR_SUCCESS, true},
-        {"refused create", create, missing, "RegCreateKeyExA", ERROR_ACCESS_DENIED, false},
+        {"open of a key", false, kSubkey, nullptr, ERROR_SUCCESS, false},
+        {"open of a missing key", false, missing, nullptr, ERROR_FILE_NOT_FOUND, false},
+        {"refused open", false, kSubkey, "RegOpenKeyExA", ERROR_ACCESS_DENIED, false},
+        {"create of a key", true, kSubkey, nullptr, ERROR_SUCCESS, false},
+        {"create of a missing key", true, missing, nullptr, ERROR_SUCCESS, true},
+        {"refused create", true, missing, "RegCreateKeyExA", ERROR_ACCESS_DENIED, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -166,7 +161,8 @@ TEST_F(RegistryKeyTest, OpensOrCreatesAndTellsMissingFromRefused)
             fake::platform().failures[c.refused + (' ' + c.subkey)] = ERROR_ACCESS_DENIED;
         }
         RegistryKey holder;
-        EXPECT_EQ(c.operation(holder, c.subkey), c.expected);
+        EXPECT_EQ(c.creates ? holder.create(HKEY_CURRENT_USER, c.subkey) : holder.open(HKEY_CURRENT_USER, c.subkey),
+                  c.expected);
         EXPECT_EQ(fake::platform().keys.count("HKCU\\" + missing), c.createsTheKey ? 1u : 0u);
         EXPECT_EQ(values().at("v"), (fake::Value{REG_SZ, "abc\0"s}));
         // An open holder can write; a closed one can't.

@@ -15,7 +15,6 @@ const std::string kMakerKey = "HKLM\\Software\\Yarrowtide";
 const std::string kRunSubkey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const std::string kRunKey = "HKCU\\" + kRunSubkey;
 const std::string kRecordsKey = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\StartupApproved\\Run";
-const std::string kPoliciesKey = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer";
 const std::string kEntry = "YarrowTide Desktop";
 
 class StateDrawer {
@@ -68,9 +67,6 @@ public:
             if (chance(2)) {
                 records[kEntry] = value();
             }
-        }
-        if (chance(6)) {
-            state.keys[kPoliciesKey]["DisableCurrentUserRun"] = value();
         }
         if (chance(10)) {
             state.failures["RegDeleteValueA " + kRecordsKey + '\\' + kEntry] = ERROR_ACCESS_DENIED;

@@ -223,11 +223,8 @@ def arguments(text):
             for string, number in ARGUMENT.findall(text)]
 
 
-def program_calls(trace, thread, program):
+def program_calls(trace, thread, image):
     """The traced calls made from the program's own image, as (function, arguments, result)."""
-    import pefile  # only the checks need it, not the listing of cases at configure time
-
-    image = pefile.PE(program, fast_load=True).OPTIONAL_HEADER
     low, high = image.ImageBase, image.ImageBase + image.SizeOfImage
     calls = []
     for line in trace.splitlines():
@@ -241,15 +238,12 @@ def program_calls(trace, thread, program):
     return calls
 
 
-def registry_views(program, arch):
+def registry_views(image, arch):
     """The flags that open the registry view the program doesn't read by itself, and the 64-bit view: none in a
     32-bit prefix."""
-    import pefile
-
     if arch == "win32":
         return 0, 0
-    program_is_64_bit = pefile.PE(program, fast_load=True).OPTIONAL_HEADER.Magic == 0x20B
-    return (KEY_WOW64_32KEY if program_is_64_bit else KEY_WOW64_64KEY), KEY_WOW64_64KEY
+    return (KEY_WOW64_32KEY if image.Magic == 0x20B else KEY_WOW64_64KEY), KEY_WOW64_64KEY
 
 
 def directory_in(case):
@@ -259,6 +253,9 @@ def directory_in(case):
 
 
 def check(case, output, trace, program, arch):
+    import pefile  # only the checks need it, not the listing of cases at configure time
+
+    image = pefile.PE(program, fast_load=True).OPTIONAL_HEADER
     failures = []
 
     def expect(what, actual, wanted):
@@ -279,7 +276,7 @@ def check(case, output, trace, program, arch):
 
     calls = []
     for thread in (f[1] for f in lines if f[0] == "thread"):
-        calls += program_calls(trace, thread, program)
+        calls += program_calls(trace, thread, image)
     asked = [args for name, args, _ in calls if name == "MessageBoxA"]
     expect("boxes asked for", asked, [[0, text, caption, style] for caption, text, style in case["boxes"]])
     # Where each way to open a key takes its options and access.
@@ -287,7 +284,7 @@ def check(case, output, trace, program, arch):
     opens = [(name, args) for name, args, _ in calls if name in options_and_access]
     # The maker key in the view the program reads, then in the other view where the first gives no directory;
     # every other key with the least access it needs, the machine's policy in the 64-bit view.
-    other_view, view_64 = registry_views(program, arch)
+    other_view, view_64 = registry_views(image, arch)
     key_opens = [((args[0] & 0xFFFFFFFF, args[1]), args[options_and_access[name]]) for name, args in opens]
     maker_opens = [[0, KEY_ALL_ACCESS]] + ([[0, KEY_ALL_ACCESS | other_view]] if other_view and not directory_in(case) else [])
     expect("maker key opens", [access for key, access in key_opens if key == (HKLM, MAKER)],
