@@ -78,8 +78,8 @@ int toggleAutostart()
 
     RegistryKey key;
     std::string installPath = installDirectoryIn(key, 0);
-    // A 64-bit installer records the directory in the 64-bit view alone, which the x86
-    // build's reads don't reach by themselves.
+    // An installer of the other bitness records the directory in its own view alone,
+    // which this program's reads don't reach by themselves: a 64-bit one, for the x86 build.
     if (installPath.empty() && views.other != 0) {
         installPath = installDirectoryIn(key, views.other);
     }
