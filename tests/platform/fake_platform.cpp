@@ -215,7 +215,8 @@ HWND GetShellWindow()
 
 DWORD GetWindowThreadProcessId(HWND window, DWORD* processId)
 {
-    const bool shell = window == kShellWindow && record("GetWindowThreadProcessId", "shell", ERROR_SUCCESS) == ERROR_SUCCESS;
+    const bool shell =
+        window == kShellWindow && record("GetWindowThreadProcessId", "shell", ERROR_SUCCESS) == ERROR_SUCCESS;
     *processId = shell ? kShellProcessId : 0;
     return shell ? 1 : 0;
 }

@@ -33,6 +33,7 @@ const fake::Box kOtherAccount{"Could not change the autostart entry of YarrowTid
 const fake::Box kRunListDisabled{"Could not change the autostart entry of YarrowTide Desktop: a policy on this "
                                  "computer keeps programs from starting up automatically. No changes were made.",
                                  "Error", 0x10};
+const fake::Value kPolicyOn{REG_DWORD, "\x01\0\0\0"s};
 // A startup record as Task Manager leaves it: disabled, then the time of the change.
 const fake::Value kDisabledRecord{REG_BINARY, "\x03\0\0\0\x10\x32\x54\x76\x98\xba\xdc\x01"s};
 
@@ -168,13 +169,12 @@ TEST(ToggleAutostart, ShowsOneBoxChangesOnlyTheEntryAndClosesEveryKey)
         {"no shell window", shellOf(""), kWritten, kExecutable.c_str()},
         {"shell window closed before its process was asked for", failing("GetWindowThreadProcessId shell"), kWritten,
          kExecutable.c_str()},
-        {"run list off for the user", runListPolicy("HKCU", {REG_DWORD, "\x01\0\0\0"s}), kRunListDisabled, nullptr},
+        {"run list off for the user", runListPolicy("HKCU", kPolicyOn), kRunListDisabled, nullptr},
         {"run list off for the machine, entry present",
-         runListPolicy("HKLM", {REG_DWORD, "\x01\0\0\0"s}, entryHolding(sz(kExecutable))), kDeleted, ""},
+         runListPolicy("HKLM", kPolicyOn, entryHolding(sz(kExecutable))), kDeleted, ""},
         {"run list policy as text", runListPolicy("HKCU", sz("Yes")), kWritten, kExecutable.c_str()},
-        {"run list policy keys refused",
-         runListPolicy("HKCU", {REG_DWORD, "\x01\0\0\0"s}, failing("RegOpenKeyExA " + kPoliciesSubkey)), kWritten,
-         kExecutable.c_str()},
+        {"run list policy keys refused", runListPolicy("HKCU", kPolicyOn, failing("RegOpenKeyExA " + kPoliciesSubkey)),
+         kWritten, kExecutable.c_str()},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

@@ -115,8 +115,8 @@ CASES = {
     "records-key-missing": dict(records_key=False, boxes=[WRITTEN], after=exe_in("C:\\Yarrow\\")),
     "run-key-refused": dict(refused={RUN: READ_ONLY}, entry=exe_in("C:\\Yarrow\\"), boxes=[NO_RUN_KEY]),
     "records-key-refused": dict(refused={RECORDS: READ_ONLY}, records={ENTRY: DISABLED}, boxes=[NOT_CHANGED]),
-    "records-key-refused-with-entry": dict(refused={RECORDS: READ_ONLY}, entry=exe_in("C:\\Yarrow\\"), records={ENTRY: DISABLED},
-                                           boxes=[DELETED], after=REMOVED),
+    "records-key-refused-with-entry": dict(refused={RECORDS: READ_ONLY}, entry=exe_in("C:\\Yarrow\\"),
+                                           records={ENTRY: DISABLED}, boxes=[DELETED], after=REMOVED),
     "records-key-lets-values-be-set": dict(refused={RECORDS: READ_AND_SET_VALUE}, records={ENTRY: DISABLED},
                                            records_after=REMOVED, boxes=[WRITTEN], after=exe_in("C:\\Yarrow\\")),
     "run-list-off-for-user": dict(policy={"HKCU": 1}, records={ENTRY: DISABLED}, boxes=[RUN_LIST_OFF]),
@@ -286,7 +286,8 @@ def check(case, output, trace, program, arch):
     # every other key with the least access it needs, the machine's policy in the 64-bit view.
     other_view, view_64 = registry_views(image, arch)
     key_opens = [((args[0] & 0xFFFFFFFF, args[1]), args[options_and_access[name]]) for name, args in opens]
-    maker_opens = [[0, KEY_ALL_ACCESS]] + ([[0, KEY_ALL_ACCESS | other_view]] if other_view and not directory_in(case) else [])
+    falls_back = other_view and not directory_in(case)
+    maker_opens = [[0, KEY_ALL_ACCESS]] + ([[0, KEY_ALL_ACCESS | other_view]] if falls_back else [])
     expect("maker key opens", [access for key, access in key_opens if key == (HKLM, MAKER)],
            maker_opens * len(case["boxes"]))
     least_access = {(HKCU, RUN): KEY_ALL_ACCESS, (HKCU, RECORDS): KEY_SET_VALUE, (HKCU, POLICIES): KEY_QUERY_VALUE,

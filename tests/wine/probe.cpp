@@ -94,8 +94,9 @@ bool refuse(const std::vector<std::string>& f)
         return false;
     }
     PSECURITY_DESCRIPTOR limited = nullptr;
-    const bool refused = ConvertStringSecurityDescriptorToSecurityDescriptorW((L"D:P(A;;" + wide(f[3]) + L";;;WD)").c_str(),
-                                                                              SDDL_REVISION_1, &limited, nullptr) &&
+    const std::wstring onlyRights = L"D:P(A;;" + wide(f[3]) + L";;;WD)";
+    const bool refused = ConvertStringSecurityDescriptorToSecurityDescriptorW(onlyRights.c_str(), SDDL_REVISION_1,
+                                                                              &limited, nullptr) &&
                          RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, limited) == ERROR_SUCCESS;
     LocalFree(limited);
     RegCloseKey(key);
