@@ -16,11 +16,10 @@ LONG RegistryKey::open(HKEY root, const std::string& subkey, REGSAM access)
     return RegOpenKeyExA(root, subkey.c_str(), 0, access, &key_);
 }
 
-LONG RegistryKey::create(HKEY root, const std::string& subkey)
+LONG RegistryKey::create(HKEY root, const std::string& subkey, REGSAM access)
 {
     close();
-    return RegCreateKeyExA(root, subkey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key_,
-                           nullptr);
+    return RegCreateKeyExA(root, subkey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr, &key_, nullptr);
 }
 
 void RegistryKey::close()

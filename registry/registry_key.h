@@ -18,10 +18,10 @@ public:
 
     // Releases any held key, then opens `subkey` under `root` with `access`, which may
     // carry the flag of a registry view.
-    [[nodiscard]] LONG open(HKEY root, const std::string& subkey, REGSAM access = KEY_ALL_ACCESS);
-    // Releases any held key, then opens `subkey` under `root` with full access, creating
-    // it and any missing key above it first.
-    [[nodiscard]] LONG create(HKEY root, const std::string& subkey);
+    [[nodiscard]] LONG open(HKEY root, const std::string& subkey, REGSAM access);
+    // Releases any held key, then opens `subkey` under `root` with `access`, creating it
+    // and any missing key above it first.
+    [[nodiscard]] LONG create(HKEY root, const std::string& subkey, REGSAM access);
     // Releases the held key; does nothing when none is held.
     void close();
     // Reads the value `name`, of any type, as its bytes up to the first NUL.

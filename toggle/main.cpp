@@ -1,4 +1,4 @@
-#include "toggle/kernel32_function.h"
+#include "toggle/library_function.h"
 #include "toggle/toggle_autostart.h"
 
 #include <windows.h>

@@ -1,6 +1,6 @@
 #include "toggle/registry_views.h"
 
-#include "toggle/kernel32_function.h"
+#include "toggle/library_function.h"
 
 RegistryViews registryViews()
 {

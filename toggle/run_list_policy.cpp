@@ -2,7 +2,8 @@
 
 #include "registry/registry_key.h"
 
-#include <utility>
+#include <string>
+#include <tuple>
 
 namespace {
 
@@ -11,13 +12,14 @@ const char kDisableRunValue[] = "DisableCurrentUserRun";
 
 } // namespace
 
-bool legacyRunListDisabled(REGSAM machineView)
+bool legacyRunListDisabled(REGSAM machineView, const UserHive& user)
 {
-    const std::pair<HKEY, REGSAM> settings[] = {{HKEY_LOCAL_MACHINE, machineView}, {HKEY_CURRENT_USER, 0}};
-    for (const auto& [root, view] : settings) {
+    const std::tuple<HKEY, std::string, REGSAM> settings[] = {{HKEY_LOCAL_MACHINE, kPoliciesKey, machineView},
+                                                              {user.root, user.path(kPoliciesKey), 0}};
+    for (const auto& [root, path, view] : settings) {
         RegistryKey policies;
         DWORD disabled = 0;
-        if (policies.open(root, kPoliciesKey, KEY_QUERY_VALUE | view) == ERROR_SUCCESS &&
+        if (policies.open(root, path, KEY_QUERY_VALUE | view) == ERROR_SUCCESS &&
             policies.readDword(kDisableRunValue, disabled)) {
             return disabled != 0;
         }

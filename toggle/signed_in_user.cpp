@@ -1,8 +1,16 @@
 #include "toggle/signed_in_user.h"
 
+#include "registry/registry_key.h"
+#include "toggle/library_function.h"
 #include "toggle/owned_handle.h"
 
 #include <windows.h>
+
+#include <sddl.h>
+#include <wtsapi32.h>
+
+#include <algorithm>
+#include <memory>
 
 namespace {
 
@@ -30,9 +38,78 @@ HANDLE openForQuery(DWORD processId)
     return process != nullptr ? process : OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, processId);
 }
 
+// `sid` as text, "S-1-5-21-…", the name of its hive under HKEY_USERS; false where it
+// can't be converted.
+bool readSidText(PSID sid, std::string& text)
+{
+    OwnedLocalText converted;
+    if (ConvertSidToStringSidA(sid, converted.receive()) == FALSE) {
+        return false;
+    }
+    text = converted.get();
+    return true;
+}
+
+// Loads the system's own copy of the DLL `name`, and its dependencies from the system
+// directory too: one that isn't a known DLL, loaded by name, may come from the program's
+// folder.
+HMODULE loadSystemLibrary(const std::string& name)
+{
+    // Windows 7, Vista and older without update KB2533623 reject the flag.
+    const HMODULE library = LoadLibraryExA(name.c_str(), nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (library != nullptr) {
+        return library;
+    }
+    char directory[MAX_PATH];
+    const UINT length = GetSystemDirectoryA(directory, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+        return nullptr;
+    }
+    // With a full path, the search for its dependencies starts in its own folder.
+    return LoadLibraryExA((std::string(directory, length) + '\\' + name).c_str(), nullptr,
+                          LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
+// The account of the process `processId` as the session's process list gives it: Windows
+// gives an administrator each process's account there without opening the process.
+bool readListedAccount(DWORD processId, std::string& sid)
+{
+    const OwnedLibrary wtsapi(loadSystemLibrary("wtsapi32.dll"));
+    if (wtsapi.get() == nullptr) {
+        return false;
+    }
+    const auto enumerate = libraryFunction<decltype(&::WTSEnumerateProcessesA)>(wtsapi.get(), "WTSEnumerateProcessesA");
+    const auto freeMemory = libraryFunction<decltype(&::WTSFreeMemory)>(wtsapi.get(), "WTSFreeMemory");
+    WTS_PROCESS_INFOA* processes = nullptr;
+    DWORD count = 0;
+    if (enumerate == nullptr || freeMemory == nullptr ||
+        enumerate(WTS_CURRENT_SERVER_HANDLE, 0, 1, &processes, &count) == FALSE) {
+        return false;
+    }
+    const std::unique_ptr<WTS_PROCESS_INFOA, decltype(freeMemory)> list(processes, freeMemory);
+    const WTS_PROCESS_INFOA* const first = list.get();
+    const WTS_PROCESS_INFOA* const end = first + count;
+    const auto found = std::find_if(
+        first, end, [processId](const WTS_PROCESS_INFOA& process) { return process.ProcessId == processId; });
+    return found != end && found->pUserSid != nullptr && readSidText(found->pUserSid, sid);
+}
+
+// The account of the shell's process, from its token; where Windows refuses a look at
+// that (a standard user's Explorer need not grant another account access to its process
+// or token), from the session's process list.
+bool readShellAccount(DWORD processId, std::string& sid)
+{
+    const OwnedHandle process(openForQuery(processId));
+    TokenAccount account;
+    if (process.get() != nullptr && readTokenAccount(process.get(), account)) {
+        return readSidText(account.sid(), sid);
+    }
+    return readListedAccount(processId, sid);
+}
+
 } // namespace
 
-bool runsAsSignedInUser()
+bool findSignedInUserHive(UserHive& hive)
 {
     const HWND shell = GetShellWindow();
     DWORD shellProcessId = 0;
@@ -41,11 +118,16 @@ bool runsAsSignedInUser()
     }
     // No shell window, or one that closed since it was asked for.
     if (shellProcessId == 0) {
+        hive = UserHive{};
         return true;
     }
-    const OwnedHandle shellProcess(openForQuery(shellProcessId));
-    TokenAccount shellAccount;
-    TokenAccount ownAccount;
-    return shellProcess.get() != nullptr && readTokenAccount(shellProcess.get(), shellAccount) &&
-           readTokenAccount(GetCurrentProcess(), ownAccount) && EqualSid(shellAccount.sid(), ownAccount.sid()) != FALSE;
+    std::string sid;
+    RegistryKey userHive;
+    // A hive is loaded while its user is signed in; for the program's own account it is
+    // the hive behind HKEY_CURRENT_USER.
+    if (!readShellAccount(shellProcessId, sid) || userHive.open(HKEY_USERS, sid, KEY_QUERY_VALUE) != ERROR_SUCCESS) {
+        return false;
+    }
+    hive = {HKEY_USERS, sid + '\\'};
+    return true;
 }

@@ -19,6 +19,8 @@ const char kAutostartKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run"
 // Task Manager and Settings switch a Run entry off, without removing it, by a record of
 // the same name here; a record outlives its entry.
 const char kStartupApprovedKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\StartupApproved\\Run";
+// Reading and setting values is all the entry needs.
+const REGSAM kAutostartKeyAccess = KEY_QUERY_VALUE | KEY_SET_VALUE;
 
 void showError(const std::string& text)
 {
@@ -46,18 +48,19 @@ std::string installDirectoryIn(RegistryKey& key, REGSAM view)
     std::string directory;
     // A failed open leaves the key closed, and then the read fails; a failed read leaves
     // the directory empty.
-    (void)key.open(HKEY_LOCAL_MACHINE, kMakerKey, KEY_ALL_ACCESS | view);
+    (void)key.open(HKEY_LOCAL_MACHINE, kMakerKey, KEY_QUERY_VALUE | view);
     (void)key.readString(kInstallPathValue, directory);
     return directory;
 }
 
-// Removes the startup record named `name`, so that no record left by Task Manager keeps
-// a new entry from starting. True if no such record is left; the key is never created.
-[[nodiscard]] bool removeStartupRecord(const std::string& name)
+// Removes the startup record named `name` from the hive `user`, so that no record left by
+// Task Manager keeps a new entry from starting. True if no such record is left; the key
+// is never created.
+[[nodiscard]] bool removeStartupRecord(const UserHive& user, const std::string& name)
 {
     RegistryKey records;
     // Removing a value needs no more, and a key may grant the user no more.
-    const LONG opened = records.open(HKEY_CURRENT_USER, kStartupApprovedKey, KEY_SET_VALUE);
+    const LONG opened = records.open(user.root, user.path(kStartupApprovedKey), KEY_SET_VALUE);
     if (opened == ERROR_FILE_NOT_FOUND) {
         return true;
     }
@@ -95,18 +98,20 @@ int toggleAutostart()
     }
     installPath += executableName;
 
-    // Elevated by another account's credentials, this program would change that
-    // account's autostart entry, not the signed-in user's.
-    if (!runsAsSignedInUser()) {
+    UserHive user;
+    if (!findSignedInUserHive(user)) {
         showError("Could not change the autostart entry of " + displayName +
-                  ": this program runs as another account than the one signed in. No changes were made.");
+                  ": the settings of the user who is signed in could not be reached. No changes were made.");
         return 0;
     }
 
-    // A new profile may have no Run key yet.
-    if (key.create(HKEY_CURRENT_USER, kAutostartKey) != ERROR_SUCCESS) {
-        // "Not changes" is this message's wording from the start, kept on purpose: leave it uncorrected.
-        showError("Failed opening the windows autorun registry. Not changes will be made.");
+    // "Not changes" is this message's wording from the start, kept on purpose: leave it uncorrected.
+    const std::string runKeyRefused = "Failed opening the windows autorun registry. Not changes will be made.";
+    const std::string runKey = user.path(kAutostartKey);
+    // A new profile may have no Run key yet; it is made only to write the entry.
+    const LONG opened = key.open(user.root, runKey, kAutostartKeyAccess);
+    if (opened != ERROR_SUCCESS && opened != ERROR_FILE_NOT_FOUND) {
+        showError(runKeyRefused);
         return 0;
     }
 
@@ -115,7 +120,7 @@ int toggleAutostart()
     (void)key.readString(displayName, entry);
     const bool wasPresent = !entry.empty();
     // Windows would start no entry at logon, whatever the program wrote.
-    if (!wasPresent && legacyRunListDisabled(views.sixtyFourBit)) {
+    if (!wasPresent && legacyRunListDisabled(views.sixtyFourBit, user)) {
         showError("Could not change the autostart entry of " + displayName +
                   ": a policy on this computer keeps programs from starting up automatically. No changes were made.");
         return 0;
@@ -125,10 +130,14 @@ int toggleAutostart()
         changed = key.deleteValue(displayName) == ERROR_SUCCESS;
         // With the entry gone the product won't start, whether the record goes or not.
         if (changed) {
-            (void)removeStartupRecord(displayName);
+            (void)removeStartupRecord(user, displayName);
         }
-    } else {
-        changed = removeStartupRecord(displayName) && key.writeString(displayName, commandLineFor(installPath));
+    } else if (removeStartupRecord(user, displayName)) {
+        if (opened == ERROR_FILE_NOT_FOUND && key.create(user.root, runKey, kAutostartKeyAccess) != ERROR_SUCCESS) {
+            showError(runKeyRefused);
+            return 0;
+        }
+        changed = key.writeString(displayName, commandLineFor(installPath));
     }
     if (!changed) {
         showError("Could not change the autostart entry of " + displayName + ". No changes were made.");

@@ -24,7 +24,8 @@ WINDOWS_2000_IMPORTS = {
         "GetStartupInfoA", "InitializeCriticalSection", "IsDBCSLeadByteEx", "LeaveCriticalSection", "LoadLibraryA",
         "LoadLibraryW", "MultiByteToWideChar", "ReleaseSemaphore", "SetLastError", "SetUnhandledExceptionFilter",
         "Sleep", "TlsAlloc", "TlsFree", "TlsGetValue", "TlsSetValue", "VirtualProtect", "VirtualQuery",
-        "WaitForSingleObject", "WideCharToMultiByte", "GetCurrentProcess", "OpenProcess"},
+        "WaitForSingleObject", "WideCharToMultiByte", "GetCurrentProcess", "OpenProcess", "LoadLibraryExA",
+        "GetSystemDirectoryA", "LocalFree"},
     "msvcrt.dll": {
         "__getmainargs", "__initenv", "__mb_cur_max", "__p__acmdln", "__p__commode", "__p__fmode", "__set_app_type",
         "__setusermatherr", "_amsg_exit", "_cexit", "_close", "_errno", "_initterm", "_iob", "_onexit", "_read",
@@ -33,7 +34,7 @@ WINDOWS_2000_IMPORTS = {
         "strerror", "strlen", "strncmp", "vfprintf", "wcslen"},
     "advapi32.dll": {
         "RegOpenKeyExA", "RegCreateKeyExA", "RegQueryValueExA", "RegSetValueExA", "RegDeleteValueA", "RegCloseKey",
-        "OpenProcessToken", "GetTokenInformation", "EqualSid"},
+        "OpenProcessToken", "GetTokenInformation", "ConvertSidToStringSidA"},
     "user32.dll": {"MessageBoxA", "GetShellWindow", "GetWindowThreadProcessId"},
 }
 

@@ -1,8 +1,13 @@
 #include "fake_platform.h"
 
+#include <sddl.h>
+#include <wtsapi32.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 
@@ -54,13 +59,23 @@ void reset()
     platform() = Platform{};
 }
 
+std::string currentUserKey(const std::string& subkey)
+{
+    return "HKU\\" + platform().ownAccount + "\\" + subkey;
+}
+
 } // namespace fake
 
 namespace {
 
+using namespace std::string_literals;
+
 const HWND kShellWindow = reinterpret_cast<HWND>(static_cast<std::uintptr_t>(0x20010));
 const DWORD kShellProcessId = 0x4e8;
+const DWORD kOwnProcessId = 0x9c4;
 const HANDLE kCurrentProcess = reinterpret_cast<HANDLE>(~static_cast<std::uintptr_t>(0));
+const HMODULE kKernel32 = reinterpret_cast<HMODULE>(static_cast<std::uintptr_t>(0x7c800000));
+const char kSystemDirectory[] = "C:\\Windows\\system32";
 
 template <typename Handle>
 Handle newHandle()
@@ -84,9 +99,13 @@ LONG record(std::string function, const std::string& subject, LONG result, const
     return result;
 }
 
+// HKEY_CURRENT_USER is the hive of the program's own account under HKEY_USERS.
 std::string rootName(HKEY root)
 {
-    return root == HKEY_LOCAL_MACHINE ? "HKLM" : root == HKEY_CURRENT_USER ? "HKCU" : "";
+    return root == HKEY_LOCAL_MACHINE ? "HKLM"
+           : root == HKEY_USERS       ? "HKU"
+           : root == HKEY_CURRENT_USER ? "HKU\\" + fake::platform().ownAccount
+                                       : "";
 }
 
 // The path of an open key, or empty for a closed or unknown handle.
@@ -239,34 +258,47 @@ HANDLE OpenProcess(DWORD access, BOOL, DWORD processId)
 
 BOOL OpenProcessToken(HANDLE process, DWORD, HANDLE* token)
 {
-    const std::string whose = process == kCurrentProcess ? "own" : kindOf(process) == "process shell" ? "shell" : "";
-    if (record("OpenProcessToken", whose, whose.empty() ? ERROR_INVALID_HANDLE : ERROR_SUCCESS) != ERROR_SUCCESS) {
+    const bool shell = kindOf(process) == "process shell";
+    if (record("OpenProcessToken", shell ? "shell" : "", shell ? ERROR_SUCCESS : ERROR_INVALID_HANDLE) !=
+        ERROR_SUCCESS) {
         return FALSE;
     }
     *token = newHandle<HANDLE>();
-    fake::platform().openHandles[*token] = "token " + whose;
+    fake::platform().openHandles[*token] = "token shell";
     return 1;
 }
 
-// Gives the account's name as its SID, after the TOKEN_USER that points at it.
+// Gives the account's SID as its text, after the TOKEN_USER that points at it.
 BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS, void* data, DWORD, DWORD*)
 {
-    const auto& state = fake::platform();
-    const std::string kind = kindOf(token);
-    const std::string whose = kind.rfind("token ", 0) == 0 ? kind.substr(6) : "";
-    if (record("GetTokenInformation", whose, whose.empty() ? ERROR_INVALID_HANDLE : ERROR_SUCCESS) != ERROR_SUCCESS) {
+    const bool shell = kindOf(token) == "token shell";
+    if (record("GetTokenInformation", shell ? "shell" : "", shell ? ERROR_SUCCESS : ERROR_INVALID_HANDLE) !=
+        ERROR_SUCCESS) {
         return FALSE;
     }
-    const std::string& account = whose == "own" ? state.ownAccount : state.shellAccount;
+    const std::string& account = fake::platform().shellAccount;
     char* const sid = static_cast<char*>(data) + sizeof(TOKEN_USER);
     std::memcpy(sid, account.c_str(), account.size() + 1);
     static_cast<TOKEN_USER*>(data)->User = {sid, 0};
     return 1;
 }
 
-BOOL EqualSid(PSID a, PSID b)
+BOOL ConvertSidToStringSidA(PSID sid, char** text)
 {
-    return std::strcmp(static_cast<const char*>(a), static_cast<const char*>(b)) == 0 ? 1 : 0;
+    if (record("ConvertSidToStringSidA", static_cast<const char*>(sid), ERROR_SUCCESS) != ERROR_SUCCESS) {
+        return FALSE;
+    }
+    *text = strdup(static_cast<const char*>(sid));
+    fake::platform().openHandles[*text] = "SID text";
+    return 1;
+}
+
+// Memory freed twice, or never allocated, is the sanitizer's to report.
+HLOCAL LocalFree(HLOCAL memory)
+{
+    fake::platform().openHandles.erase(memory);
+    std::free(memory);
+    return nullptr;
 }
 
 BOOL CloseHandle(HANDLE handle)
@@ -277,10 +309,61 @@ BOOL CloseHandle(HANDLE handle)
 
 HMODULE GetModuleHandleA(const char*)
 {
-    return reinterpret_cast<HMODULE>(static_cast<std::uintptr_t>(0x7c800000));
+    return kKernel32;
 }
 
-FARPROC GetProcAddress(HMODULE, const char*)
+UINT GetSystemDirectoryA(char* buffer, UINT size)
 {
-    return nullptr;
+    return static_cast<UINT>(std::snprintf(buffer, size, "%s", kSystemDirectory));
+}
+
+// Loads wtsapi32 from the system directory only: by name with the flag that limits the
+// search to it, or by its full path there.
+HMODULE LoadLibraryExA(const char* name, HANDLE, DWORD flags)
+{
+    const bool fromSystem = name == "wtsapi32.dll"s ? flags == LOAD_LIBRARY_SEARCH_SYSTEM32
+                                                   : name == kSystemDirectory + "\\wtsapi32.dll"s &&
+                                                         flags == LOAD_WITH_ALTERED_SEARCH_PATH;
+    if (record("LoadLibraryExA", name, fromSystem ? ERROR_SUCCESS : ERROR_MOD_NOT_FOUND) != ERROR_SUCCESS) {
+        return nullptr;
+    }
+    const auto library = newHandle<HMODULE>();
+    fake::platform().openHandles[library] = "library wtsapi32";
+    return library;
+}
+
+BOOL FreeLibrary(HMODULE library)
+{
+    return fake::platform().openHandles.erase(library) == 1 ? 1 : FALSE;
+}
+
+// Lists the program's own process, then the shell's where it is listed.
+BOOL WTSEnumerateProcessesA(HANDLE server, DWORD, DWORD version, WTS_PROCESS_INFOA** processes, DWORD* count)
+{
+    auto& state = fake::platform();
+    const bool valid = server == WTS_CURRENT_SERVER_HANDLE && version == 1;
+    if (record("WTSEnumerateProcessesA", "session", valid ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER) != ERROR_SUCCESS) {
+        return FALSE;
+    }
+    PSID const shellSid = state.shellListing == fake::Listing::withAccount ? &state.shellAccount[0] : nullptr;
+    *processes = new WTS_PROCESS_INFOA[2]{{1, kOwnProcessId, nullptr, &state.ownAccount[0]},
+                                          {1, kShellProcessId, nullptr, shellSid}};
+    *count = state.shellListing == fake::Listing::absent ? 1 : 2;
+    state.openHandles[*processes] = "process list";
+    return 1;
+}
+
+void WTSFreeMemory(void* memory)
+{
+    fake::platform().openHandles.erase(memory);
+    delete[] static_cast<WTS_PROCESS_INFOA*>(memory);
+}
+
+FARPROC GetProcAddress(HMODULE library, const char* name)
+{
+    void* const function = kindOf(library) != "library wtsapi32"       ? nullptr
+                           : name == "WTSEnumerateProcessesA"s ? reinterpret_cast<void*>(&WTSEnumerateProcessesA)
+                           : name == "WTSFreeMemory"s          ? reinterpret_cast<void*>(&WTSFreeMemory)
+                                                               : nullptr;
+    return reinterpret_cast<FARPROC>(function);
 }

@@ -30,7 +30,8 @@ using Values = std::map<std::string, Value, NoCase>;
 
 // One platform call: its name, its subject and its result. The subject is the subkey or
 // value name it was given; for a process or token call, "shell" or "own" for the process
-// it concerns; for OpenProcess, the access right asked for, in decimal.
+// it concerns; for OpenProcess, the access right asked for, in decimal; for LoadLibraryExA,
+// the name it was given.
 struct Call {
     std::string function;
     std::string subject;
@@ -45,16 +46,22 @@ struct Box {
 bool operator==(const Box& a, const Box& b);
 void PrintTo(const Box& box, std::ostream* out);
 
+// How the session's process list shows the shell's process.
+enum class Listing { withAccount, withoutAccount, absent };
+
 struct Platform {
-    // Keys by root and path, for instance "HKCU\Software\Scratch".
+    // Keys by root and path, for instance "HKLM\Software\Scratch"; a user's under
+    // "HKU\<SID>", where HKEY_CURRENT_USER names the hive of the program's own account.
     std::map<std::string, Values, NoCase> keys;
     // The key path behind each open handle.
     std::map<HKEY, std::string> openKeys;
-    // The account the program runs as, and that of the shell window's process; an empty
-    // shell account means there is no shell window.
-    std::string ownAccount = "alice";
+    // The SIDs, as text, of the account the program runs as and of the shell window's
+    // process; an empty shell account means there is no shell window.
+    std::string ownAccount = "S-1-5-21-alice";
     std::string shellAccount;
-    // What each open process or token handle is: "process shell", "token shell" or "token own".
+    Listing shellListing = Listing::withAccount;
+    // What each open handle is: "process shell", "token shell", "library wtsapi32", "process
+    // list" or "SID text".
     std::map<HANDLE, std::string> openHandles;
     std::vector<Call> calls;
     std::vector<Box> boxes;
@@ -69,5 +76,7 @@ struct Platform {
 // The state behind the calls; `reset` empties it between tests.
 Platform& platform();
 void reset();
+// The path of `subkey` in the hive of the program's own account, as `keys` names it.
+std::string currentUserKey(const std::string& subkey);
 
 } // namespace fake

@@ -17,18 +17,21 @@ using HKEY = struct HKEY__*;
 using HWND = struct HWND__*;
 using HANDLE = void*;
 using HMODULE = struct HINSTANCE__*;
+using HLOCAL = void*;
 using FARPROC = int (*)();
 using PSID = void*;
 struct SECURITY_ATTRIBUTES;
 
 #define HKEY_CURRENT_USER (reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000001u)))
 #define HKEY_LOCAL_MACHINE (reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000002u)))
+#define HKEY_USERS (reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000003u)))
 
 constexpr LONG ERROR_SUCCESS = 0;
 constexpr LONG ERROR_FILE_NOT_FOUND = 2;
 constexpr LONG ERROR_ACCESS_DENIED = 5;
 constexpr LONG ERROR_INVALID_HANDLE = 6;
 constexpr LONG ERROR_INVALID_PARAMETER = 87;
+constexpr LONG ERROR_MOD_NOT_FOUND = 126;
 constexpr LONG ERROR_MORE_DATA = 234;
 constexpr REGSAM KEY_QUERY_VALUE = 0x0001;
 constexpr REGSAM KEY_SET_VALUE = 0x0002;
@@ -46,6 +49,9 @@ constexpr DWORD PROCESS_QUERY_INFORMATION = 0x0400;
 constexpr DWORD PROCESS_QUERY_LIMITED_INFORMATION = 0x1000;
 constexpr DWORD TOKEN_QUERY = 0x0008;
 constexpr DWORD SECURITY_MAX_SID_SIZE = 68;
+constexpr DWORD LOAD_WITH_ALTERED_SEARCH_PATH = 0x8;
+constexpr DWORD LOAD_LIBRARY_SEARCH_SYSTEM32 = 0x800;
+constexpr UINT MAX_PATH = 260;
 
 struct SID_AND_ATTRIBUTES {
     PSID Sid;
@@ -70,9 +76,13 @@ HANDLE GetCurrentProcess();
 HANDLE OpenProcess(DWORD access, BOOL inherit, DWORD processId);
 BOOL OpenProcessToken(HANDLE process, DWORD access, HANDLE* token);
 BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind, void* data, DWORD size, DWORD* needed);
-BOOL EqualSid(PSID a, PSID b);
+HLOCAL LocalFree(HLOCAL memory);
 BOOL CloseHandle(HANDLE handle);
-// A Windows with no function newer than Windows 2000 to look up, and one registry view.
+// A Windows with no kernel32 function newer than Windows 2000 to look up, and one
+// registry view; wtsapi32's functions are there once it is loaded.
 HMODULE GetModuleHandleA(const char* name);
 FARPROC GetProcAddress(HMODULE module, const char* name);
+UINT GetSystemDirectoryA(char* buffer, UINT size);
+HMODULE LoadLibraryExA(const char* name, HANDLE reserved, DWORD flags);
+BOOL FreeLibrary(HMODULE library);
 BOOL IsWow64Process(HANDLE process, BOOL* wow64);

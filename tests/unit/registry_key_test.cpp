@@ -19,10 +19,10 @@ protected:
     void SetUp() override
     {
         fake::reset();
-        fake::platform().keys["HKCU\\" + kSubkey] = {};
+        fake::platform().keys[fake::currentUserKey(kSubkey)] = {};
     }
 
-    fake::Values& values() { return fake::platform().keys.at("HKCU\\" + kSubkey); }
+    fake::Values& values() { return fake::platform().keys.at(fake::currentUserKey(kSubkey)); }
 
     std::vector<std::string> callNames() const
     {
@@ -49,7 +49,7 @@ TEST_F(RegistryKeyTest, ReadsStoredBytesUpToTheFirstNul)
         {"zero-length data", {REG_SZ, ""}, ""},
         {"data of another type", {REG_BINARY, "\x07\x08\0\x09"s}, "\x07\x08"},
     };
-    ASSERT_EQ(key.open(HKEY_CURRENT_USER, kSubkey), ERROR_SUCCESS);
+    ASSERT_EQ(key.open(HKEY_CURRENT_USER, kSubkey, KEY_ALL_ACCESS), ERROR_SUCCESS);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         values()["v"] = c.stored;
@@ -77,7 +77,7 @@ TEST_F(RegistryKeyTest, FailedReadLeavesTheOutputUntouched)
         values()["v"] = {REG_SZ, "abc\0"s};
         c.arrange();
         RegistryKey reader;
-        ASSERT_EQ(reader.open(HKEY_CURRENT_USER, kSubkey), ERROR_SUCCESS);
+        ASSERT_EQ(reader.open(HKEY_CURRENT_USER, kSubkey, KEY_ALL_ACCESS), ERROR_SUCCESS);
         std::string out = "previous";
         EXPECT_FALSE(reader.readString("v", out));
         EXPECT_EQ(out, "previous");
@@ -86,7 +86,7 @@ TEST_F(RegistryKeyTest, FailedReadLeavesTheOutputUntouched)
 
 TEST_F(RegistryKeyTest, WritesTextWithItsTerminatorAsString)
 {
-    ASSERT_EQ(key.open(HKEY_CURRENT_USER, kSubkey), ERROR_SUCCESS);
+    ASSERT_EQ(key.open(HKEY_CURRENT_USER, kSubkey, KEY_ALL_ACCESS), ERROR_SUCCESS);
     EXPECT_TRUE(key.writeString("v", "abc"));
     EXPECT_EQ(values().at("v"), (fake::Value{REG_SZ, "abc\0"s}));
     EXPECT_TRUE(key.writeString("v", "ab\0cd"s));
@@ -98,7 +98,7 @@ TEST_F(RegistryKeyTest, ReportsRefusedWriteAndDeletion)
     values()["v"] = {REG_SZ, "abc\0"s};
     fake::platform().failures["RegSetValueExA v"] = ERROR_ACCESS_DENIED;
     fake::platform().failures["RegDeleteValueA v"] = ERROR_ACCESS_DENIED;
-    ASSERT_EQ(key.open(HKEY_CURRENT_USER, kSubkey), ERROR_SUCCESS);
+    ASSERT_EQ(key.open(HKEY_CURRENT_USER, kSubkey, KEY_ALL_ACCESS), ERROR_SUCCESS);
     EXPECT_FALSE(key.writeString("v", "xyz"));
     EXPECT_EQ(key.deleteValue("v"), ERROR_ACCESS_DENIED);
     EXPECT_EQ(values().at("v"), (fake::Value{REG_SZ, "abc\0"s}));
@@ -107,7 +107,7 @@ TEST_F(RegistryKeyTest, ReportsRefusedWriteAndDeletion)
 TEST_F(RegistryKeyTest, DeletesOnlyExistingValues)
 {
     values()["v"] = {REG_SZ, "abc\0"s};
-    ASSERT_EQ(key.open(HKEY_CURRENT_USER, kSubkey), ERROR_SUCCESS);
+    ASSERT_EQ(key.open(HKEY_CURRENT_USER, kSubkey, KEY_ALL_ACCESS), ERROR_SUCCESS);
     EXPECT_EQ(key.deleteValue("V"), ERROR_SUCCESS);
     EXPECT_TRUE(values().empty());
     EXPECT_EQ(key.deleteValue("v"), ERROR_FILE_NOT_FOUND);
@@ -127,8 +127,8 @@ TEST_F(RegistryKeyTest, ClosedHolderCallsNothing)
 
 TEST_F(RegistryKeyTest, OpenReleasesTheHeldKeyEvenWhenItFails)
 {
-    ASSERT_EQ(key.open(HKEY_CURRENT_USER, kSubkey), ERROR_SUCCESS);
-    EXPECT_EQ(key.open(HKEY_CURRENT_USER, "Software\\Missing"), ERROR_FILE_NOT_FOUND);
+    ASSERT_EQ(key.open(HKEY_CURRENT_USER, kSubkey, KEY_ALL_ACCESS), ERROR_SUCCESS);
+    EXPECT_EQ(key.open(HKEY_CURRENT_USER, "Software\\Missing", KEY_ALL_ACCESS), ERROR_FILE_NOT_FOUND);
     EXPECT_TRUE(fake::platform().openKeys.empty());
     std::string out;
     EXPECT_FALSE(key.readString("v", out));
@@ -161,9 +161,10 @@ TEST_F(RegistryKeyTest, OpensOrCreatesAndTellsMissingFromRefused)
             fake::platform().failures[c.refused + (' ' + c.subkey)] = ERROR_ACCESS_DENIED;
         }
         RegistryKey holder;
-        EXPECT_EQ(c.creates ? holder.create(HKEY_CURRENT_USER, c.subkey) : holder.open(HKEY_CURRENT_USER, c.subkey),
+        EXPECT_EQ(c.creates ? holder.create(HKEY_CURRENT_USER, c.subkey, KEY_ALL_ACCESS)
+                             : holder.open(HKEY_CURRENT_USER, c.subkey, KEY_ALL_ACCESS),
                   c.expected);
-        EXPECT_EQ(fake::platform().keys.count("HKCU\\" + missing), c.createsTheKey ? 1u : 0u);
+        EXPECT_EQ(fake::platform().keys.count(fake::currentUserKey(missing)), c.createsTheKey ? 1u : 0u);
         EXPECT_EQ(values().at("v"), (fake::Value{REG_SZ, "abc\0"s}));
         // An open holder can write; a closed one can't.
         EXPECT_EQ(holder.writeString("w", "x"), c.expected == ERROR_SUCCESS);
@@ -174,10 +175,10 @@ TEST_F(RegistryKeyTest, ReleasesItsKeyOnceWhenItEnds)
 {
     {
         RegistryKey scoped;
-        ASSERT_EQ(scoped.open(HKEY_CURRENT_USER, kSubkey), ERROR_SUCCESS);
-        ASSERT_EQ(scoped.create(HKEY_CURRENT_USER, kSubkey), ERROR_SUCCESS);
+        ASSERT_EQ(scoped.open(HKEY_CURRENT_USER, kSubkey, KEY_ALL_ACCESS), ERROR_SUCCESS);
+        ASSERT_EQ(scoped.create(HKEY_CURRENT_USER, kSubkey, KEY_ALL_ACCESS), ERROR_SUCCESS);
         scoped.close();
-        ASSERT_EQ(scoped.open(HKEY_CURRENT_USER, kSubkey), ERROR_SUCCESS);
+        ASSERT_EQ(scoped.open(HKEY_CURRENT_USER, kSubkey, KEY_ALL_ACCESS), ERROR_SUCCESS);
     }
     EXPECT_TRUE(fake::platform().openKeys.empty());
     EXPECT_EQ(callNames(), (std::vector<std::string>{"RegOpenKeyExA=0", "RegCloseKey=0", "RegCreateKeyExA=0",

@@ -6,16 +6,22 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace {
 
 using namespace std::string_literals;
 
 const std::string kMakerKey = "HKLM\\Software\\Yarrowtide";
+// The user signed in to the desktop, and the hive that holds their keys.
+const std::string kUser = fake::Platform{}.ownAccount;
+const std::string kHive = "HKU\\" + kUser;
+// What goes before a per-user key's path, opened under HKEY_USERS.
+const std::string kUserPrefix = kUser + "\\";
 const std::string kRunSubkey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-const std::string kRunKey = "HKCU\\" + kRunSubkey;
+const std::string kRunKey = kHive + "\\" + kRunSubkey;
 const std::string kRecordsSubkey = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\StartupApproved\\Run";
-const std::string kRecordsKey = "HKCU\\" + kRecordsSubkey;
+const std::string kRecordsKey = kHive + "\\" + kRecordsSubkey;
 const std::string kPoliciesSubkey = "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer";
 const std::string kEntry = "YarrowTide Desktop";
 const std::string kExecutable = "C:\\Yarrow\\YarrowTideDesktop.exe";
@@ -27,9 +33,9 @@ const fake::Box kWritten{"YarrowTide Desktop will start up automatically from no
 const fake::Box kDeleted{"YarrowTide Desktop will not start up automatically anymore.", "Info", 0x40};
 const fake::Box kNotChanged{"Could not change the autostart entry of YarrowTide Desktop. No changes were made.",
                             "Error", 0x10};
-const fake::Box kOtherAccount{"Could not change the autostart entry of YarrowTide Desktop: this program runs as "
-                              "another account than the one signed in. No changes were made.",
-                              "Error", 0x10};
+const fake::Box kUnreachable{"Could not change the autostart entry of YarrowTide Desktop: the settings of the "
+                             "user who is signed in could not be reached. No changes were made.",
+                             "Error", 0x10};
 const fake::Box kRunListDisabled{"Could not change the autostart entry of YarrowTide Desktop: a policy on this "
                                  "computer keeps programs from starting up automatically. No changes were made.",
                                  "Error", 0x10};
@@ -53,6 +59,7 @@ void seedInstalledProduct()
 {
     fake::reset();
     fake::platform().keys[kMakerKey] = {{"path", sz("C:\\Yarrow")}};
+    fake::platform().keys[kHive] = {};
     fake::platform().keys[kRunKey] = {{"Other", sz("C:\\other.exe")}};
     fake::platform().keys[kRecordsKey] = {{"Other", kDisabledRecord}};
     fake::platform().shellAccount = fake::platform().ownAccount;
@@ -73,9 +80,14 @@ std::function<void()> entryHolding(fake::Value entry, const std::string& failing
     };
 }
 
-std::function<void()> failing(const std::string& call)
+template <typename... Calls>
+std::function<void()> failing(const Calls&... calls)
 {
-    return [call] { fake::platform().failures[call] = ERROR_ACCESS_DENIED; };
+    return [names = std::vector<std::string>{calls...}] {
+        for (const auto& name : names) {
+            fake::platform().failures[name] = ERROR_ACCESS_DENIED;
+        }
+    };
 }
 
 std::function<void()> recordHolding(fake::Value record, const std::function<void()>& andThen = [] {})
@@ -104,6 +116,25 @@ std::function<void()> shellOf(const std::string& account)
 const std::string kRecordDeletion = "RegDeleteValueA " + kRecordsKey + "\\" + kEntry;
 const std::string kLimitedOpen = "OpenProcess " + std::to_string(PROCESS_QUERY_LIMITED_INFORMATION);
 const std::string kQueryOpen = "OpenProcess " + std::to_string(PROCESS_QUERY_INFORMATION);
+const std::string kFlaggedLoad = "LoadLibraryExA wtsapi32.dll";
+
+// Elevated as another account than the one signed in, with a HKEY_CURRENT_USER of its own.
+std::function<void()> runningAsAdministrator(const std::function<void()>& andThen = [] {})
+{
+    return [andThen] {
+        fake::platform().ownAccount = "S-1-5-21-admin";
+        andThen();
+    };
+}
+
+// Refused a look at the shell's process, which the session's process list shows as `listing` says.
+std::function<void()> shellListed(fake::Listing listing)
+{
+    return [listing] {
+        failing(kLimitedOpen, kQueryOpen)();
+        fake::platform().shellListing = listing;
+    };
+}
 
 std::function<void()> without(const std::string& key, const std::string& value = "")
 {
@@ -139,41 +170,53 @@ TEST(ToggleAutostart, ShowsOneBoxChangesOnlyTheEntryAndClosesEveryKey)
         {"empty path value", installedIn({REG_SZ, ""}), kNotInstalled, nullptr},
         {"path value starting with NUL", installedIn({REG_SZ, "\0C:\\Yarrow\0"s}), kNotInstalled, nullptr},
         {"no Run key", without(kRunKey), kWritten, kExecutable.c_str()},
-        {"Run key refused", failing("RegCreateKeyExA " + kRunSubkey), kNoRunKey, nullptr},
+        {"Run key refused", failing("RegOpenKeyExA " + kUserPrefix + kRunSubkey), kNoRunKey, nullptr},
         {"no Run key, and none can be made", [] {
              without(kRunKey)();
-             failing("RegCreateKeyExA " + kRunSubkey)();
+             failing("RegCreateKeyExA " + kUserPrefix + kRunSubkey)();
          }, kNoRunKey, nullptr},
+        {"no Run key, and the run list off", runListPolicy(kHive, kPolicyOn, without(kRunKey)), kRunListDisabled,
+         nullptr},
         {"refused write", failing("RegSetValueExA YarrowTide Desktop"), kNotChanged, nullptr},
         {"refused deletion", entryHolding(sz("D:\\x.exe"), "RegDeleteValueA YarrowTide Desktop"), kNotChanged,
          nullptr},
         {"disabled record", recordHolding(kDisabledRecord), kWritten, kExecutable.c_str(), true},
         {"record of another type", recordHolding({REG_DWORD, "\x03\0\0\0"s}), kWritten, kExecutable.c_str(), true},
         {"record refused", recordHolding(kDisabledRecord, failing(kRecordDeletion)), kNotChanged, nullptr},
-        {"record key refused", failing("RegOpenKeyExA " + kRecordsSubkey), kNotChanged, nullptr},
+        {"record key refused", failing("RegOpenKeyExA " + kUserPrefix + kRecordsSubkey), kNotChanged, nullptr},
         {"no record key", without(kRecordsKey), kWritten, kExecutable.c_str()},
         {"entry and record", recordHolding(kDisabledRecord, entryHolding(sz(kExecutable))), kDeleted, "", true},
         {"entry, and a record refused", recordHolding(kDisabledRecord, entryHolding(sz(kExecutable), kRecordDeletion)),
          kDeleted, ""},
         {"entry, and the record key refused",
-         entryHolding(sz(kExecutable), "RegOpenKeyExA " + kRecordsSubkey), kDeleted, ""},
-        {"shell of another account", shellOf("bob"), kOtherAccount, nullptr},
-        {"shell process refused", [] {
-             failing(kLimitedOpen)();
-             failing(kQueryOpen)();
-         }, kOtherAccount, nullptr},
+         entryHolding(sz(kExecutable), "RegOpenKeyExA " + kUserPrefix + kRecordsSubkey), kDeleted, ""},
+        {"run as another account", runningAsAdministrator(), kWritten, kExecutable.c_str()},
+        {"shell process refused", runningAsAdministrator(shellListed(fake::Listing::withAccount)), kWritten,
+         kExecutable.c_str()},
         {"limited right unknown, as before Vista", failing(kLimitedOpen), kWritten, kExecutable.c_str()},
-        {"shell token refused", failing("OpenProcessToken shell"), kOtherAccount, nullptr},
-        {"shell account unreadable", failing("GetTokenInformation shell"), kOtherAccount, nullptr},
-        {"own account unreadable", failing("OpenProcessToken own"), kOtherAccount, nullptr},
+        {"shell token refused", failing("OpenProcessToken shell"), kWritten, kExecutable.c_str()},
+        {"shell account unreadable", failing("GetTokenInformation shell"), kWritten, kExecutable.c_str()},
+        {"search flag unknown, as without KB2533623", failing(kLimitedOpen, kQueryOpen, kFlaggedLoad), kWritten,
+         kExecutable.c_str()},
+        {"wtsapi32 not loaded",
+         failing(kLimitedOpen, kQueryOpen, kFlaggedLoad, "LoadLibraryExA C:\\Windows\\system32\\wtsapi32.dll"),
+         kUnreachable, nullptr},
+        {"process list refused", failing(kLimitedOpen, kQueryOpen, "WTSEnumerateProcessesA session"), kUnreachable,
+         nullptr},
+        {"shell not listed", shellListed(fake::Listing::absent), kUnreachable, nullptr},
+        {"shell listed without an account", shellListed(fake::Listing::withoutAccount), kUnreachable, nullptr},
+        {"shell's SID not convertible", failing("ConvertSidToStringSidA " + kUser), kUnreachable, nullptr},
+        {"shell's hive not loaded", without(kHive), kUnreachable, nullptr},
         {"no shell window", shellOf(""), kWritten, kExecutable.c_str()},
         {"shell window closed before its process was asked for", failing("GetWindowThreadProcessId shell"), kWritten,
          kExecutable.c_str()},
-        {"run list off for the user", runListPolicy("HKCU", kPolicyOn), kRunListDisabled, nullptr},
+        {"run list off for the user", runListPolicy(kHive, kPolicyOn), kRunListDisabled, nullptr},
         {"run list off for the machine, entry present",
          runListPolicy("HKLM", kPolicyOn, entryHolding(sz(kExecutable))), kDeleted, ""},
-        {"run list policy as text", runListPolicy("HKCU", sz("Yes")), kWritten, kExecutable.c_str()},
-        {"run list policy keys refused", runListPolicy("HKCU", kPolicyOn, failing("RegOpenKeyExA " + kPoliciesSubkey)),
+        {"run list policy as text", runListPolicy(kHive, sz("Yes")), kWritten, kExecutable.c_str()},
+        {"run list policy keys refused",
+         runListPolicy(kHive, kPolicyOn,
+                       failing("RegOpenKeyExA " + kPoliciesSubkey, "RegOpenKeyExA " + kUserPrefix + kPoliciesSubkey)),
          kWritten, kExecutable.c_str()},
     };
     for (const auto& c : cases) {
@@ -205,7 +248,7 @@ TEST(ToggleAutostart, LeavesTheRunKeyAloneWhenItCantChangeIt)
         std::function<void()> arrange;
     } cases[] = {
         {"product not installed", without(kMakerKey, "path")},
-        {"shell of another account", shellOf("bob")},
+        {"settings of the signed-in user unreachable", shellListed(fake::Listing::absent)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -213,8 +256,8 @@ TEST(ToggleAutostart, LeavesTheRunKeyAloneWhenItCantChangeIt)
         c.arrange();
         toggleAutostart();
         for (const auto& call : fake::platform().calls) {
-            EXPECT_NE(call.subject, kRunSubkey);
-            EXPECT_NE(call.subject, kRecordsSubkey);
+            EXPECT_EQ(call.subject.find(kRunSubkey), std::string::npos);
+            EXPECT_EQ(call.subject.find(kRecordsSubkey), std::string::npos);
             EXPECT_NE(call.subject, kEntry);
         }
     }

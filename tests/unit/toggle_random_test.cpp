@@ -13,8 +13,10 @@ namespace {
 
 const std::string kMakerKey = "HKLM\\Software\\Yarrowtide";
 const std::string kRunSubkey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-const std::string kRunKey = "HKCU\\" + kRunSubkey;
-const std::string kRecordsKey = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\StartupApproved\\Run";
+// With no shell window, the keys of the program's own account.
+const std::string kRunKey = fake::currentUserKey(kRunSubkey);
+const std::string kRecordsKey =
+    fake::currentUserKey("Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\StartupApproved\\Run");
 const std::string kEntry = "YarrowTide Desktop";
 
 class StateDrawer {

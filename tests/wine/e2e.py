@@ -27,7 +27,7 @@ POLICIES = r"Software\Microsoft\Windows\CurrentVersion\Policies\Explorer"
 MARKS = r"Software\Yarrowtide Tests\Marks"
 ENTRY = "YarrowTide Desktop"
 REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD = 1, 2, 3, 4
-HKCU, HKLM = 0x80000001, 0x80000002
+HKCU, HKLM, HKU = 0x80000001, 0x80000002, 0x80000003
 KEY_QUERY_VALUE, KEY_SET_VALUE, KEY_ALL_ACCESS = 0x1, 0x2, 0xF003F
 KEY_WOW64_64KEY, KEY_WOW64_32KEY = 0x100, 0x200
 # Rights that a refused key grants everyone, in SDDL: reading, or reading and setting values.
@@ -71,9 +71,10 @@ DEFAULT_PATH = sz("C:\\Yarrow\0")
 # beside a copy of the program as uxtheme.dll, which Wine is told to prefer to its own.
 # records: the product's startup records before the runs, by name; records_after: whether
 # they are still there after them. run_key, records_key: whether those keys are there
-# before the runs; refused: keys that grant everyone no more than the rights given. policy:
+# before the runs; refused: keys, by root and path, that grant everyone no more than the rights given. policy:
 # "DisableCurrentUserRun" by root, HKLM-64 being the machine's 64-bit view. shell: the probe
-# holds the shell window while the program runs. logon:
+# holds the shell window while the program runs, so that the program finds the user's hive
+# under HKEY_USERS by the shell's SID. logon:
 # the marker is installed as the product, a decoy as C:\Program.exe, and a logon follows
 # the runs. marks: the paths the marker left, where it must leave any.
 CASES = {
@@ -96,6 +97,7 @@ CASES = {
     "path-starts-with-nul": dict(path=sz("\0C:\\Yarrow\0"), boxes=[NOT_INSTALLED]),
     "path-value-missing": dict(path=NO_VALUE, boxes=[NOT_INSTALLED]),
     "maker-key-missing": dict(path=NO_KEY, entry=sz("D:\\x.exe\0"), boxes=[NOT_INSTALLED]),
+    "maker-key-read-only": dict(refused={("HKLM", MAKER): READ_ONLY}, boxes=[WRITTEN], after=exe_in("C:\\Yarrow\\")),
     "run-key-missing": dict(run_key=False, boxes=[WRITTEN], after=exe_in("C:\\Yarrow\\")),
     "path-in-program-view": dict(path_other=sz("C:\\Wrong\0"), boxes=[WRITTEN], after=exe_in("C:\\Yarrow\\"),
                                  two_views=True),
@@ -113,18 +115,23 @@ CASES = {
     "record-in-other-case": dict(records={ENTRY.upper(): DISABLED}, records_after=REMOVED, boxes=[WRITTEN],
                                  after=exe_in("C:\\Yarrow\\")),
     "records-key-missing": dict(records_key=False, boxes=[WRITTEN], after=exe_in("C:\\Yarrow\\")),
-    "run-key-refused": dict(refused={RUN: READ_ONLY}, entry=exe_in("C:\\Yarrow\\"), boxes=[NO_RUN_KEY]),
-    "records-key-refused": dict(refused={RECORDS: READ_ONLY}, records={ENTRY: DISABLED}, boxes=[NOT_CHANGED]),
-    "records-key-refused-with-entry": dict(refused={RECORDS: READ_ONLY}, entry=exe_in("C:\\Yarrow\\"),
+    "run-key-refused": dict(refused={("HKCU", RUN): READ_ONLY}, entry=exe_in("C:\\Yarrow\\"), boxes=[NO_RUN_KEY]),
+    "records-key-refused": dict(refused={("HKCU", RECORDS): READ_ONLY}, records={ENTRY: DISABLED}, boxes=[NOT_CHANGED]),
+    "records-key-refused-with-entry": dict(refused={("HKCU", RECORDS): READ_ONLY}, entry=exe_in("C:\\Yarrow\\"),
                                            records={ENTRY: DISABLED}, boxes=[DELETED], after=REMOVED),
-    "records-key-lets-values-be-set": dict(refused={RECORDS: READ_AND_SET_VALUE}, records={ENTRY: DISABLED},
+    "records-key-lets-values-be-set": dict(refused={("HKCU", RECORDS): READ_AND_SET_VALUE}, records={ENTRY: DISABLED},
                                            records_after=REMOVED, boxes=[WRITTEN], after=exe_in("C:\\Yarrow\\")),
     "run-list-off-for-user": dict(policy={"HKCU": 1}, records={ENTRY: DISABLED}, boxes=[RUN_LIST_OFF]),
     "run-list-off-for-machine": dict(policy={"HKLM-64": 1, "HKCU": 0}, boxes=[RUN_LIST_OFF]),
     "run-list-on-for-machine": dict(policy={"HKLM-64": 0, "HKCU": 1}, boxes=[WRITTEN], after=exe_in("C:\\Yarrow\\")),
     "run-list-off-entry-present": dict(policy={"HKCU": 1}, entry=exe_in("C:\\Yarrow\\"), boxes=[DELETED],
                                        after=REMOVED),
-    "shell-of-same-account": dict(shell=True, boxes=[WRITTEN], after=exe_in("C:\\Yarrow\\")),
+    "shell-of-same-account": dict(shell=True, records={ENTRY: DISABLED}, records_after=REMOVED, boxes=[WRITTEN],
+                                  after=exe_in("C:\\Yarrow\\")),
+    "shell-entry-removed": dict(shell=True, entry=exe_in("C:\\Yarrow\\"), records={ENTRY: DISABLED},
+                                records_after=REMOVED, boxes=[DELETED], after=REMOVED),
+    "shell-run-list-off-for-user": dict(shell=True, policy={"HKCU": 1}, boxes=[RUN_LIST_OFF]),
+    "shell-run-list-off-no-run-key": dict(shell=True, run_key=False, policy={"HKCU": 1}, boxes=[RUN_LIST_OFF]),
     "logon-starts-product": dict(path=sz("C:\\Program Files\\Yarrow Tide\0"), logon=True, boxes=[WRITTEN],
                                  after=sz('"C:\\Program Files\\Yarrow Tide\\YarrowTideDesktop.exe"\0'),
                                  marks={"C:\\Program Files\\Yarrow Tide\\YarrowTideDesktop.exe": (REG_SZ, b"")}),
@@ -191,8 +198,8 @@ def seed(case):
             script += put("HKCU", RECORDS, name, value)
     for root, disabled in case.get("policy", {}).items():
         script += put(root, POLICIES, "DisableCurrentUserRun", (REG_DWORD, struct.pack("<I", disabled)))
-    for key, rights in case.get("refused", {}).items():
-        script += command("refuse", "HKCU", key, rights)
+    for (root, key), rights in case.get("refused", {}).items():
+        script += command("refuse", root, key, rights)
     return script
 
 
@@ -283,31 +290,33 @@ def check(case, output, trace, program, arch):
     options_and_access = {"RegOpenKeyExA": slice(2, 4), "RegCreateKeyExA": slice(4, 6)}
     opens = [(name, args) for name, args, _ in calls if name in options_and_access]
     # The maker key in the view the program reads, then in the other view where the first gives no directory;
-    # every other key with the least access it needs, the machine's policy in the 64-bit view.
+    # every other key with the least access it needs, the machine's policy in the 64-bit view; each of the
+    # user's under HKEY_USERS\<the shell's SID> where the shell window names one, else under HKEY_CURRENT_USER.
     other_view, view_64 = registry_views(image, arch)
     key_opens = [((args[0] & 0xFFFFFFFF, args[1]), args[options_and_access[name]]) for name, args in opens]
     falls_back = other_view and not directory_in(case)
-    maker_opens = [[0, KEY_ALL_ACCESS]] + ([[0, KEY_ALL_ACCESS | other_view]] if falls_back else [])
+    maker_opens = [[0, KEY_QUERY_VALUE]] + ([[0, KEY_QUERY_VALUE | other_view]] if falls_back else [])
     expect("maker key opens", [access for key, access in key_opens if key == (HKLM, MAKER)],
            maker_opens * len(case["boxes"]))
-    least_access = {(HKCU, RUN): KEY_ALL_ACCESS, (HKCU, RECORDS): KEY_SET_VALUE, (HKCU, POLICIES): KEY_QUERY_VALUE,
-                    (HKLM, POLICIES): KEY_QUERY_VALUE | view_64}
+    shell = next((f[1] for f in lines if f[0] == "shell"), None)
+    user_root, user_prefix = (HKU, shell + "\\") if shell else (HKCU, "")
+    least_access = {(HKU, shell): KEY_QUERY_VALUE, (user_root, user_prefix + RUN): KEY_QUERY_VALUE | KEY_SET_VALUE,
+                    (user_root, user_prefix + RECORDS): KEY_SET_VALUE,
+                    (user_root, user_prefix + POLICIES): KEY_QUERY_VALUE, (HKLM, POLICIES): KEY_QUERY_VALUE | view_64}
     for key, access in key_opens:
         if key != (HKLM, MAKER):
-            expect(f"options and access for {key[1]}", access, [0, least_access.get(key)])
+            expect(f"options and access for {key}", access, [0, least_access.get(key)])
     expect("keys closed", sum(1 for n, _, r in calls if n == "RegCloseKey" and r == 0),
            sum(1 for n, _, r in calls if n in options_and_access and r == 0))
     expect("failed closes", [r for n, _, r in calls if n == "RegCloseKey" and r != 0], [])
-    touched_run_key = any(args[1] == RUN for _, args in opens)
+    touched_run_key = any(key == (user_root, user_prefix + RUN) for key, _ in key_opens)
     expect("Run key opened", touched_run_key, case["boxes"][0] != NOT_INSTALLED)
-    # The account check comes before the Run key and the box; the run time closes a
-    # handle of its own at exit.
-    check_ends = next(i for i, (n, _, _) in enumerate(calls) if n in ("RegCreateKeyExA", "MessageBoxA"))
-    account_check = calls[:check_ends]
-    expect("process and token handles closed", sum(1 for n, _, r in account_check if n == "CloseHandle" and r != 0),
-           sum(1 for n, _, r in account_check if n in ("OpenProcess", "OpenProcessToken") and r != 0))
-    expect("accounts read", sum(1 for n, _, r in account_check if n == "OpenProcessToken" and r != 0),
-           2 if case.get("shell") else 0)
+    # The run time closes a handle of its own at exit, after the box.
+    before_box = calls[:next(i for i, (n, _, _) in enumerate(calls) if n == "MessageBoxA")]
+    expect("process and token handles closed", sum(1 for n, _, r in before_box if n == "CloseHandle" and r != 0),
+           sum(1 for n, _, r in before_box if n in ("OpenProcess", "OpenProcessToken") and r != 0))
+    expect("accounts read", sum(1 for n, _, r in before_box if n == "OpenProcessToken" and r != 0),
+           1 if shell else 0)
     return failures
 
 

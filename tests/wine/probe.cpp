@@ -9,7 +9,8 @@
 //   run     EXE [ARGUMENT]           print "thread ID", "box CAPTION TEXT" per box, and
 //                                    "exit CODE MICROSECONDS" with the time from start to exit
 //   shell                            make a window of the probe's the shell window, as
-//                                    Explorer's is on Windows; Wine has none of its own
+//                                    Explorer's is on Windows (Wine has none of its own),
+//                                    and print "shell SID", the SID of its account
 //   logon                            run the current user's Run entries as a logon does
 //                                    (wineboot), and wait until all it started have ended
 // ROOT is HKCU, HKLM (the registry view a program of the probe's own bitness reads, as
@@ -188,7 +189,20 @@ bool becomeShell()
 {
     const HWND window =
         CreateWindowExW(0, L"STATIC", L"shell", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
-    return window != nullptr && SetShellWindow(window) && GetShellWindow() == window;
+    HANDLE token = nullptr;
+    alignas(TOKEN_USER) BYTE user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    DWORD size = 0;
+    wchar_t* sid = nullptr;
+    const bool named = window != nullptr && SetShellWindow(window) && GetShellWindow() == window &&
+                       OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) &&
+                       GetTokenInformation(token, TokenUser, user, sizeof user, &size) &&
+                       ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, &sid);
+    if (named) {
+        std::printf("shell\t%s\n", utf8(sid).c_str());
+    }
+    LocalFree(sid);
+    CloseHandle(token);
+    return named;
 }
 
 bool logon()
