@@ -33,7 +33,7 @@ for run in 1 2; do
   show_entry
   # The probe answers the program's message box and prints it.
   printf 'run\t%s\n' "$output/YarrowTideAutostart.exe" |
-    "$loader" "$output/tests/wine/probe.exe" | sed -n 's/^box\t\(.*\)\t\(.*\)/  message box "\1": \2/p'
+    "$loader" "$output/tests/wine/probe.exe" | sed -n 's/^box\t\([^\t]*\)\t\([^\t]*\).*/  message box "\1": \2/p'
   echo "  autostart entry after:"
   show_entry
 done

@@ -82,17 +82,24 @@ class Image(unittest.TestCase):
         expected |= {(RT_ICON, number, DUTCH) for number in range(1, len(ICONS) + 1)}
         self.assertEqual(set(self.resources), expected)
 
-    def test_manifest_requires_administrator_and_utf8(self):
+    def test_manifest(self):
         root = ElementTree.fromstring(self.resources[RT_MANIFEST, 1, ENGLISH_US])
         v1, v3 = "{urn:schemas-microsoft-com:asm.v1}", "{urn:schemas-microsoft-com:asm.v3}"
         self.assertEqual(root.tag, v1 + "assembly")
         self.assertEqual(root.get("manifestVersion"), "1.0")
         level = root.find(f"{v3}trustInfo/{v3}security/{v3}requestedPrivileges/{v3}requestedExecutionLevel")
         self.assertEqual(level.attrib, {"level": "requireAdministrator", "uiAccess": "false"})
-        page = root.find(f"{v3}application/{v3}windowsSettings/"
-                         "{http://schemas.microsoft.com/SMI/2019/WindowsSettings}activeCodePage")
-        self.assertEqual(page.text, "UTF-8")
-        self.assertEqual([child.tag for child in root], [v3 + "trustInfo", v3 + "application"])
+        controls = root.findall(f"{v1}dependency/{v1}dependentAssembly/{v1}assemblyIdentity")
+        self.assertEqual([c.attrib for c in controls], [{
+            "type": "win32", "name": "Microsoft.Windows.Common-Controls", "version": "6.0.0.0",
+            "processorArchitecture": "*", "publicKeyToken": "6595b64144ccf1df", "language": "*"}])
+        # Windows ignores a setting in another namespace than its own without a word.
+        settings = root.find(f"{v3}application/{v3}windowsSettings")
+        self.assertEqual({setting.tag: setting.text for setting in settings}, {
+            "{http://schemas.microsoft.com/SMI/2005/WindowsSettings}dpiAware": "true",
+            "{http://schemas.microsoft.com/SMI/2016/WindowsSettings}dpiAwareness": "PerMonitorV2, System",
+            "{http://schemas.microsoft.com/SMI/2019/WindowsSettings}activeCodePage": "UTF-8"})
+        self.assertEqual([child.tag for child in root], [v3 + "trustInfo", v1 + "dependency", v3 + "application"])
 
     def test_version_record(self):
         fixed = self.pe.VS_FIXEDFILEINFO[0]

@@ -64,14 +64,18 @@ NEIGHBOURS = {"Other": sz("C:\\other.exe\0"), "Flags": (REG_DWORD, b"\x01\0\0\0"
 OTHER_RECORDS = {"Other": DISABLED, "Enabled": record(2)}
 NO_KEY, NO_VALUE, UNCHANGED, REMOVED = "no key", "no value", "unchanged", "removed"
 DEFAULT_PATH = sz("C:\\Yarrow\0")
+# DLLs that showing a box loads, the themed controls' own among them: Windows takes that
+# one from its side-by-side store, never from beside the program.
+PLANTED = ["uxtheme", "comctl32"]
 
 # path: the maker key's "path" value in the registry view the program reads; path_other: the
 # same in the other view, which only a 64-bit prefix has (two_views). entry: the autostart
 # value before the runs; after: the autostart value after them. planted: the marker lies
-# beside a copy of the program as uxtheme.dll, which Wine is told to prefer to its own.
-# records: the product's startup records before the runs, by name; records_after: whether
-# they are still there after them. run_key, records_key: whether those keys are there
-# before the runs; refused: keys, by root and path, that grant everyone no more than the rights given. policy:
+# beside a copy of the program under each name of PLANTED, which Wine is told to prefer to
+# its own. records: the product's startup records before the runs, by name; records_after:
+# whether they are still there after them. run_key, records_key: whether those keys are
+# there before the runs; refused: keys, by root and path, that grant everyone no more than
+# the rights given. policy:
 # "DisableCurrentUserRun" by root, HKLM-64 being the machine's 64-bit view. shell: the probe
 # holds the shell window while the program runs, so that the program finds the user's hive
 # under HKEY_USERS by the shell's SID. logon:
@@ -270,8 +274,11 @@ def check(case, output, trace, program, arch):
             failures.append(f"{what}: got {actual!r}, wanted {wanted!r}")
 
     lines = [line.split("\t") for line in output.splitlines()]
-    boxes = [tuple(fields[1:]) for fields in lines if fields[0] == "box"]
-    expect("boxes", boxes, [box[:2] for box in case["boxes"]])
+    boxes = [fields[1:] for fields in lines if fields[0] == "box"]
+    expect("boxes", [tuple(box[:2]) for box in boxes], [box[:2] for box in case["boxes"]])
+    # The themed button of common controls 6, which the manifest asks for, whatever its build number.
+    expect("OK button classes", [re.sub(r"^6\.0\.\d+\.\d+!", "6.0.*!", box[2]) for box in boxes],
+           ["6.0.*!Button"] * len(boxes))
     expect("exit codes", [f[1] for f in lines if f[0] == "exit"], ["0"] * len(case["boxes"]))
     dumped = {f[1]: None if f[0] == "missing" else {} for f in lines if f[0] in ("key", "missing")}
     for f in lines:
@@ -338,9 +345,10 @@ def run_case(args):
     try:
         program = shutil.copy(args.program, folder)
         if case.get("planted"):
-            shutil.copy(args.marker_dll, os.path.join(folder, "uxtheme.dll"))
+            for name in PLANTED:
+                shutil.copy(args.marker_dll, os.path.join(folder, name + ".dll"))
             # As Windows does for a DLL that isn't a known system DLL.
-            env["WINEDLLOVERRIDES"] += ";uxtheme=n,b"
+            env["WINEDLLOVERRIDES"] += f";{','.join(PLANTED)}=n,b"
         run = command("run", program, *case.get("args", []))
         script = seed(case) + (command("shell") if case.get("shell") else "") + run * len(case["boxes"])
         if case.get("logon"):

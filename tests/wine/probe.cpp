@@ -6,7 +6,7 @@
 //   refuse  ROOT KEY RIGHTS          let everyone do RIGHTS (SDDL, as KR) to KEY, and no more
 //   dump    ROOT KEY                 print "key KEY", then "value KEY NAME TYPE HEX" per
 //                                    value; or "missing KEY"
-//   run     EXE [ARGUMENT]           print "thread ID", "box CAPTION TEXT" per box, and
+//   run     EXE [ARGUMENT]           print "thread ID", "box CAPTION TEXT BUTTON-CLASS" per box, and
 //                                    "exit CODE MICROSECONDS" with the time from start to exit
 //   shell                            make a window of the probe's the shell window, as
 //                                    Explorer's is on Windows (Wine has none of its own),
@@ -143,9 +143,13 @@ void answerBoxes(DWORD processId, std::set<HWND>& answered)
         }
         wchar_t caption[256] = {};
         wchar_t text[1024] = {};
+        wchar_t buttonClass[256] = {};
         GetWindowTextW(box, caption, 256);
         GetDlgItemTextW(box, 0xFFFF, text, 1024);
-        std::printf("box\t%s\t%s\n", utf8(caption).c_str(), utf8(text).c_str());
+        // A class name as registered, with comctl32 6's version where it is active, since
+        // window classes and clipboard formats name their atoms from one table.
+        GetClipboardFormatNameW(GetClassLongW(GetDlgItem(box, IDOK), GCW_ATOM), buttonClass, 256);
+        std::printf("box\t%s\t%s\t%s\n", utf8(caption).c_str(), utf8(text).c_str(), utf8(buttonClass).c_str());
         std::fflush(stdout);
         PostMessageW(box, WM_COMMAND, IDOK, 0);
     }
