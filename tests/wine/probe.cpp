@@ -13,6 +13,8 @@
 //                                    and print "shell SID", the SID of its account
 //   logon                            run the current user's Run entries as a logon does
 //                                    (wineboot), and wait until all it started have ended
+//   trust   FILE                     print "trust FILE RESULT", what WinVerifyTrust says of
+//                                    FILE's Authenticode signature, in hex
 // ROOT is HKCU, HKLM (the registry view a program of the probe's own bitness reads, as
 // the program under test does), HKLM-other (the other view, in a 64-bit prefix) or
 // HKLM-64 (the 64-bit view, where there is one).
@@ -20,6 +22,8 @@
 #include <windows.h>
 
 #include <sddl.h>
+#include <softpub.h>
+#include <wintrust.h>
 
 #include <chrono>
 #include <cstdio>
@@ -236,6 +240,25 @@ bool logon()
     return accounting.ActiveProcesses == 0;
 }
 
+bool trust(const std::vector<std::string>& f)
+{
+    const std::wstring path = wide(f[1]);
+    WINTRUST_FILE_INFO file = {sizeof file, path.c_str(), nullptr, nullptr};
+    WINTRUST_DATA data = {};
+    data.cbStruct = sizeof data;
+    data.dwUIChoice = WTD_UI_NONE;
+    data.fdwRevocationChecks = WTD_REVOKE_NONE;
+    data.dwUnionChoice = WTD_CHOICE_FILE;
+    data.pFile = &file;
+    data.dwStateAction = WTD_STATEACTION_VERIFY;
+    GUID authenticode = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+    const LONG result = WinVerifyTrust(nullptr, &authenticode, &data);
+    data.dwStateAction = WTD_STATEACTION_CLOSE;
+    WinVerifyTrust(nullptr, &authenticode, &data);
+    std::printf("trust\t%s\t%08lx\n", f[1].c_str(), static_cast<unsigned long>(result));
+    return true;
+}
+
 } // namespace
 
 int main()
@@ -251,7 +274,8 @@ int main()
                           (f[0] == "delete" && f.size() == 3 && remove(f)) ||
                           (f[0] == "refuse" && f.size() == 4 && refuse(f)) ||
                           (f[0] == "dump" && f.size() == 3 && dump(f)) || (f[0] == "run" && f.size() >= 2 && run(f)) ||
-                          (f[0] == "shell" && becomeShell()) || (f[0] == "logon" && logon());
+                          (f[0] == "shell" && becomeShell()) || (f[0] == "logon" && logon()) ||
+                          (f[0] == "trust" && f.size() == 2 && trust(f));
         if (!done) {
             std::printf("failed\t%s\n", line.c_str());
             return 1;

@@ -1,0 +1,105 @@
+#!/usr/bin/env bash
+# Signs a built executable with Authenticode (SHA-256), as a maker does at release:
+#   sign.sh [--ca FILE] [--timestamp URL] --pkcs12 FILE IN.exe OUT.exe
+#   sign.sh [--ca FILE] [--timestamp URL] --pkcs11-module MODULE --key URI --cert FILE IN.exe OUT.exe
+# The PKCS#12 file's password, or the token's PIN, comes from YARROWTIDE_SIGN_PASSWORD,
+# never from the command line, where the process list would show it. --key is a PKCS#11
+# URI (pkcs11:token=...;object=...), --cert the certificate chain in PEM. --timestamp is
+# an RFC 3161 time-stamp server. The signature's description, which the elevation prompt
+# shows as the program's name, is IN's own FileDescription.
+# OUT is written only once the new signature verifies against --ca (default: the system's
+# CA bundle), code-signing purpose and any time stamp included, and is replaced whole; a
+# failure leaves an existing OUT as it was. IN is never changed. Every failure prints one
+# line and exits non-zero: 2 for a wrong command line, 1 for anything else.
+set -euo pipefail
+
+fail() {
+  echo "sign.sh: $2" >&2
+  exit "$1"
+}
+
+ca= timestamp= pkcs12= module= key= cert=
+files=()
+while [ $# -gt 0 ]; do
+  case $1 in
+    --ca | --timestamp | --pkcs12 | --pkcs11-module | --key | --cert)
+      [ $# -ge 2 ] || fail 2 "$1 needs a value"
+      case $1 in
+        --ca) ca=$2 ;;
+        --timestamp) timestamp=$2 ;;
+        --pkcs12) pkcs12=$2 ;;
+        --pkcs11-module) module=$2 ;;
+        --key) key=$2 ;;
+        --cert) cert=$2 ;;
+      esac
+      shift 2 ;;
+    -*) fail 2 "unknown option: $1" ;;
+    *) files+=("$1")
+       shift ;;
+  esac
+done
+[ ${#files[@]} -eq 2 ] || fail 2 "name IN.exe and OUT.exe, and nothing else (see the top of $0)"
+in=${files[0]} out=${files[1]}
+if [ -n "$pkcs12" ]; then
+  [ -z "$module$key$cert" ] || fail 2 "--pkcs12 and --pkcs11-module exclude each other"
+  signer=(-pkcs12 "$pkcs12")
+elif [ -n "$module" ]; then
+  [ -n "$key" ] && [ -n "$cert" ] || fail 2 "--pkcs11-module needs --key and --cert"
+  signer=(-pkcs11module "$module" -key "$key" -certs "$cert")
+else
+  fail 2 "name the key: --pkcs12 FILE, or --pkcs11-module MODULE --key URI --cert FILE"
+fi
+for file in "$in" "$pkcs12" "$module" "$cert" "$ca"; do
+  [ -z "$file" ] || [ -f "$file" ] || fail 1 "no such file: $file"
+done
+[ -n "${YARROWTIDE_SIGN_PASSWORD+set}" ] ||
+  fail 1 "set YARROWTIDE_SIGN_PASSWORD to the PKCS#12 file's password or the token's PIN"
+[ ! "$out" -ef "$in" ] || fail 1 "OUT must be another file than IN, which is never changed"
+[ ! -d "$out" ] || fail 1 "OUT is a folder: name the file to write"
+
+description=$(/usr/bin/python3 - "$in" 2>/dev/null <<'EOF'
+import sys
+import pefile
+pe = pefile.PE(sys.argv[1], fast_load=True)
+pe.parse_data_directories([pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_RESOURCE"]])
+print(next(value.decode() for info in pe.FileInfo[0] if info.Key == b"StringFileInfo"
+           for table in info.StringTable for name, value in table.entries.items() if name == b"FileDescription"))
+EOF
+) || fail 1 "$in is no executable with a FileDescription in its version record"
+
+# Signed and checked beside OUT, so that the last step is a rename on one file system.
+work=$(mktemp -d "$(dirname -- "$out")/.sign.XXXXXX" 2>/dev/null) || fail 1 "can't write beside $out"
+trap 'rm -rf "$work"' EXIT
+# The secret goes in on standard input; an empty one can't be read from there.
+secret=(-readpass /dev/stdin)
+[ -n "$YARROWTIDE_SIGN_PASSWORD" ] || secret=(-pass "")
+stamp=() verify_against=()
+trusted="the system's CA bundle"
+[ -z "$timestamp" ] || stamp=(-ts "$timestamp")
+[ -z "$ca" ] || verify_against=(-CAfile "$ca" -TSA-CAfile "$ca") trusted=$ca
+
+if ! osslsigncode sign -h sha256 -n "$description" "${signer[@]}" "${secret[@]}" "${stamp[@]}" \
+     -in "$in" -out "$work/signed.exe" <<<"$YARROWTIDE_SIGN_PASSWORD" >"$work/sign.log" 2>&1; then
+  log=$(cat "$work/sign.log")
+  case $log in
+    *"Wrong password"* | *"mac verify failure"*) fail 1 "wrong password for $pkcs12" ;;
+    *"PIN incorrect"*) fail 1 "wrong PIN for the token of $key" ;;
+    *"timestamping failed"*) fail 1 "no time stamp from $timestamp: the server can't be reached, or gave none" ;;
+    *"Failed to load private key"* | *"key was not found"*) fail 1 "no private key at $key" ;;
+    *) fail 1 "osslsigncode could not sign $in: $(grep -v '^[0-9A-F]*:error:' "$work/sign.log" | tail -n 2 | head -n 1)" ;;
+  esac
+fi
+if ! osslsigncode verify "${verify_against[@]}" -in "$work/signed.exe" >"$work/verify.log" 2>&1; then
+  log=$(cat "$work/verify.log")
+  case $log in
+    *"certificate purpose"*) fail 1 "the certificate is not made for code signing" ;;
+    *"certificate verify error"*) fail 1 "the signature doesn't chain to a CA in $trusted" ;;
+    *) fail 1 "the new signature does not verify: $(grep -i -m 1 'error\|fail' "$work/verify.log")" ;;
+  esac
+fi
+if [ -n "$timestamp" ] && ! grep -q "Timestamp Server Signature verification: ok" "$work/verify.log"; then
+  fail 1 "the time stamp from $timestamp does not verify against $trusted"
+fi
+chmod --reference="$in" "$work/signed.exe"
+mv -f "$work/signed.exe" "$out"
+echo "signed $out: SHA-256, \"$description\"${timestamp:+, time-stamped by $timestamp}, verified against $trusted"

@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Signs the built program as a release does, with a throwaway CA and code-signing
+# certificate, and checks the signed copy: osslsigncode verifies it, with the SHA-256
+# digest and the version record's description; Wine's WinVerifyTrust accepts it and
+# rejects a copy with one byte of its code changed; it still writes the entry; and a wrong
+# password exits non-zero and leaves no signed copy.
+#   signing.sh DESCRIPTION WINE PREFIX ARCH PROBE PROGRAM MARKER-DLL MARKER-EXE
+set -euo pipefail
+description=$1 wine=$2 prefix=$3 arch=$4 probe=$5 program=$6 marker_dll=$7 marker_exe=$8
+root=$(cd "$(dirname "$0")/../.." && pwd)
+work=$(mktemp -d /tmp/yarrowtide-signing.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+
+openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2 -subj "/CN=Throwaway Root" \
+  -addext basicConstraints=critical,CA:true 2>/dev/null
+openssl req -newkey rsa:2048 -nodes -keyout maker.key -out maker.csr -subj "/CN=Yarrowtide" 2>/dev/null
+openssl x509 -req -in maker.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2 -out maker.pem \
+  -extfile <(echo extendedKeyUsage=codeSigning) 2>/dev/null
+openssl pkcs12 -export -in maker.pem -inkey maker.key -certfile ca.pem -out maker.p12 -passout pass:secret
+
+YARROWTIDE_SIGN_PASSWORD=secret bash "$root/scripts/sign.sh" --ca ca.pem --pkcs12 maker.p12 "$program" signed.exe
+osslsigncode verify -CAfile ca.pem -in signed.exe >verify.log
+grep -q "Message digest algorithm: SHA256" verify.log
+grep -qx "	Text description: $description" verify.log
+
+# The linker puts the code first, right after the 0x400 bytes of headers.
+cp signed.exe tampered.exe
+printf '\xcc' | dd of=tampered.exe bs=1 seek=$((0x440)) conv=notrunc status=none
+# TRUST_E_BAD_DIGEST for the changed copy.
+printf 'trust\tsigned.exe\ntrust\ttampered.exe\n' | WINEPREFIX=$prefix WINEDEBUG=-all "$wine" "$probe" >trust.out
+diff <(printf 'trust\tsigned.exe\t00000000\ntrust\ttampered.exe\t80096010\n') <(tr -d '\r' <trust.out)
+
+/usr/bin/python3 "$root/tests/wine/e2e.py" --wine "$wine" --prefix "$prefix" --arch "$arch" --probe "$probe" \
+  --program signed.exe --marker-dll "$marker_dll" --marker-exe "$marker_exe" case entry-absent >/dev/null
+
+YARROWTIDE_SIGN_PASSWORD=wrong bash "$root/scripts/sign.sh" --ca ca.pem --pkcs12 maker.p12 "$program" refused.exe \
+  2>/dev/null && exit 1
+[ ! -e refused.exe ]
+echo "signing: the signed copy verifies, Wine trusts it and not a changed one, and it writes the entry"
