@@ -60,8 +60,7 @@ struct Platform {
     std::string ownAccount = "S-1-5-21-alice";
     std::string shellAccount;
     Listing shellListing = Listing::withAccount;
-    // What each open handle is: "process shell", "token shell", "library wtsapi32", "process
-    // list" or "SID text".
+    // What each open handle is: "process shell", "token shell" or "library wtsapi32".
     std::map<HANDLE, std::string> openHandles;
     std::vector<Call> calls;
     std::vector<Box> boxes;

@@ -134,7 +134,6 @@ CASES = {
                                   after=exe_in("C:\\Yarrow\\")),
     "shell-entry-removed": dict(shell=True, entry=exe_in("C:\\Yarrow\\"), records={ENTRY: DISABLED},
                                 records_after=REMOVED, boxes=[DELETED], after=REMOVED),
-    "shell-run-list-off-for-user": dict(shell=True, policy={"HKCU": 1}, boxes=[RUN_LIST_OFF]),
     "shell-run-list-off-no-run-key": dict(shell=True, run_key=False, policy={"HKCU": 1}, boxes=[RUN_LIST_OFF]),
     "logon-starts-product": dict(path=sz("C:\\Program Files\\Yarrow Tide\0"), logon=True, boxes=[WRITTEN],
                                  after=sz('"C:\\Program Files\\Yarrow Tide\\YarrowTideDesktop.exe"\0'),
