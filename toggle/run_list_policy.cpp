@@ -15,7 +15,7 @@ const char kDisableRunValue[] = "DisableCurrentUserRun";
 bool legacyRunListDisabled(REGSAM machineView, const UserHive& user)
 {
     const std::tuple<HKEY, std::string, REGSAM> settings[] = {{HKEY_LOCAL_MACHINE, kPoliciesKey, machineView},
-                                                              {user.root, user.path(kPoliciesKey), 0}};
+                                                              {HKEY_USERS, user.path(kPoliciesKey), 0}};
     for (const auto& [root, path, view] : settings) {
         RegistryKey policies;
         DWORD disabled = 0;

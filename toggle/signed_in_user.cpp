@@ -107,6 +107,48 @@ bool readShellAccount(DWORD processId, std::string& sid)
     return readListedAccount(processId, sid);
 }
 
+// The account of the user signed in to the program's session, by the name the session
+// gives it: what tells the desktop's user where no shell window does.
+bool readSessionAccount(std::string& sid)
+{
+    const OwnedLibrary wtsapi(loadSystemLibrary("wtsapi32.dll"));
+    if (wtsapi.get() == nullptr) {
+        return false;
+    }
+    const auto query =
+        libraryFunction<decltype(&::WTSQuerySessionInformationA)>(wtsapi.get(), "WTSQuerySessionInformationA");
+    const auto freeMemory = libraryFunction<decltype(&::WTSFreeMemory)>(wtsapi.get(), "WTSFreeMemory");
+    if (query == nullptr || freeMemory == nullptr) {
+        return false;
+    }
+    const auto readSessionText = [query, freeMemory](WTS_INFO_CLASS kind, std::string& text) {
+        char* buffer = nullptr;
+        DWORD size = 0;
+        if (query(WTS_CURRENT_SERVER_HANDLE, WTS_CURRENT_SESSION, kind, &buffer, &size) == FALSE) {
+            return false;
+        }
+        const std::unique_ptr<char, decltype(freeMemory)> owned(buffer, freeMemory);
+        text = owned != nullptr ? owned.get() : "";
+        return true;
+    };
+    std::string domain;
+    std::string user;
+    // A session that no user is signed in to has no user name; "DOMAIN\" alone would
+    // name the domain.
+    if (!readSessionText(WTSDomainName, domain) || !readSessionText(WTSUserName, user) || user.empty()) {
+        return false;
+    }
+    const std::string name = domain.empty() ? user : domain + '\\' + user;
+    alignas(DWORD) BYTE account[SECURITY_MAX_SID_SIZE];
+    DWORD accountSize = sizeof account;
+    char accountDomain[256];
+    DWORD accountDomainSize = sizeof accountDomain;
+    SID_NAME_USE use;
+    return LookupAccountNameA(nullptr, name.c_str(), account, &accountSize, accountDomain, &accountDomainSize,
+                              &use) != FALSE &&
+           readSidText(account, sid);
+}
+
 } // namespace
 
 bool findSignedInUserHive(UserHive& hive)
@@ -116,18 +158,14 @@ bool findSignedInUserHive(UserHive& hive)
     if (shell != nullptr) {
         GetWindowThreadProcessId(shell, &shellProcessId);
     }
-    // No shell window, or one that closed since it was asked for.
-    if (shellProcessId == 0) {
-        hive = UserHive{};
-        return true;
-    }
     std::string sid;
+    // No shell window, or one that closed since it was asked for.
+    const bool named = shellProcessId != 0 ? readShellAccount(shellProcessId, sid) : readSessionAccount(sid);
     RegistryKey userHive;
-    // A hive is loaded while its user is signed in; for the program's own account it is
-    // the hive behind HKEY_CURRENT_USER.
-    if (!readShellAccount(shellProcessId, sid) || userHive.open(HKEY_USERS, sid, KEY_QUERY_VALUE) != ERROR_SUCCESS) {
+    // A hive is loaded while its user is signed in.
+    if (!named || userHive.open(HKEY_USERS, sid, KEY_QUERY_VALUE) != ERROR_SUCCESS) {
         return false;
     }
-    hive = {HKEY_USERS, sid + '\\'};
+    hive = {sid};
     return true;
 }

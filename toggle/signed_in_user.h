@@ -1,26 +1,22 @@
 #pragma once
 
-#include <windows.h>
-
 #include <string>
 
-// Where the per-user keys of the user signed in to the desktop are. The program always
-// runs elevated, and elevated it may run as another account than that user: as the
-// administrator whose password a standard user typed, or as the hidden administrator
-// account of Windows 11's Administrator protection, each with its own HKEY_CURRENT_USER.
+// The hive of the user signed in to the desktop, HKEY_USERS\<their SID>, where every
+// per-user key is opened. The program always runs elevated, and elevated it may run as
+// another account than that user: as the administrator whose password a standard user
+// typed, or as the hidden administrator account of Windows 11's Administrator
+// protection, each with its own HKEY_CURRENT_USER. So it never uses HKEY_CURRENT_USER:
+// for its own account that is the same hive.
 struct UserHive {
-    HKEY root = HKEY_CURRENT_USER;
-    // Goes before each per-user key's path: the user's SID and a backslash under
-    // HKEY_USERS, nothing under HKEY_CURRENT_USER.
-    std::string prefix;
+    std::string sid;
 
-    // The path of `subkey` of the user's hive, under `root`.
-    std::string path(const std::string& subkey) const { return prefix + subkey; }
+    // The path of `subkey` of the user's hive, under HKEY_USERS.
+    std::string path(const std::string& subkey) const { return sid + '\\' + subkey; }
 };
 
-// Finds the hive of the user signed in to the desktop the program was started on. That
-// desktop's shell window names the user: its hive is HKEY_USERS\<the shell's SID>. Without
-// a shell window (a replaced shell, a service, a scheduled task) there is nothing to tell
-// by, and the hive is HKEY_CURRENT_USER. False, with `hive` untouched, where a shell
-// window names an account whose SID can't be learned or whose hive can't be opened.
+// Finds the hive of the user signed in to the desktop the program was started on: that
+// of the desktop's shell window's account, or, without a shell window (Explorer ended or
+// restarting, a replaced shell), that of the session's user. False, with `hive`
+// untouched, where that user's SID can't be learned or their hive isn't loaded.
 [[nodiscard]] bool findSignedInUserHive(UserHive& hive);

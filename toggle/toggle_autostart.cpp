@@ -60,7 +60,7 @@ std::string installDirectoryIn(RegistryKey& key, REGSAM view)
 {
     RegistryKey records;
     // Removing a value needs no more, and a key may grant the user no more.
-    const LONG opened = records.open(user.root, user.path(kStartupApprovedKey), KEY_SET_VALUE);
+    const LONG opened = records.open(HKEY_USERS, user.path(kStartupApprovedKey), KEY_SET_VALUE);
     if (opened == ERROR_FILE_NOT_FOUND) {
         return true;
     }
@@ -109,7 +109,7 @@ int toggleAutostart()
     const std::string runKeyRefused = "Failed opening the windows autorun registry. Not changes will be made.";
     const std::string runKey = user.path(kAutostartKey);
     // A new profile may have no Run key yet; it is made only to write the entry.
-    const LONG opened = key.open(user.root, runKey, kAutostartKeyAccess);
+    const LONG opened = key.open(HKEY_USERS, runKey, kAutostartKeyAccess);
     if (opened != ERROR_SUCCESS && opened != ERROR_FILE_NOT_FOUND) {
         showError(runKeyRefused);
         return 0;
@@ -133,7 +133,7 @@ int toggleAutostart()
             (void)removeStartupRecord(user, displayName);
         }
     } else if (removeStartupRecord(user, displayName)) {
-        if (opened == ERROR_FILE_NOT_FOUND && key.create(user.root, runKey, kAutostartKeyAccess) != ERROR_SUCCESS) {
+        if (opened == ERROR_FILE_NOT_FOUND && key.create(HKEY_USERS, runKey, kAutostartKeyAccess) != ERROR_SUCCESS) {
             showError(runKeyRefused);
             return 0;
         }

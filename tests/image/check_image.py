@@ -34,8 +34,9 @@ WINDOWS_2000_IMPORTS = {
         "strerror", "strlen", "strncmp", "vfprintf", "wcslen"},
     "advapi32.dll": {
         "RegOpenKeyExA", "RegCreateKeyExA", "RegQueryValueExA", "RegSetValueExA", "RegDeleteValueA", "RegCloseKey",
-        "OpenProcessToken", "GetTokenInformation", "ConvertSidToStringSidA"},
-    "user32.dll": {"MessageBoxA", "GetShellWindow", "GetWindowThreadProcessId"},
+        "OpenProcessToken", "GetTokenInformation", "ConvertSidToStringSidA", "LookupAccountNameA"},
+    "user32.dll": {"MessageBoxA", "GetShellWindow", "GetWindowThreadProcessId", "GetProcessWindowStation",
+                   "GetUserObjectInformationA"},
 }
 
 

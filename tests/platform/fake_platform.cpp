@@ -344,16 +344,34 @@ BOOL WTSEnumerateProcessesA(HANDLE server, DWORD, DWORD version, WTS_PROCESS_INF
         return FALSE;
     }
     PSID const shellSid = state.shellListing == fake::Listing::withAccount ? &state.shellAccount[0] : nullptr;
-    *processes = new WTS_PROCESS_INFOA[2]{{1, kOwnProcessId, nullptr, &state.ownAccount[0]},
-                                          {1, kShellProcessId, nullptr, shellSid}};
+    const WTS_PROCESS_INFOA listed[] = {{1, kOwnProcessId, nullptr, &state.ownAccount[0]},
+                                        {1, kShellProcessId, nullptr, shellSid}};
+    // Only what it lists, so that the sanitizer sees a read past the list.
     *count = state.shellListing == fake::Listing::absent ? 1 : 2;
+    *processes = static_cast<WTS_PROCESS_INFOA*>(std::malloc(*count * sizeof listed[0]));
+    std::copy(listed, listed + *count, *processes);
     return 1;
+}
+
+// Names the session's user by the last part of their SID, in the domain YARROW.
+BOOL WTSQuerySessionInformationA(HANDLE, DWORD, WTS_INFO_CLASS kind, char** text, DWORD*)
+{
+    const std::string& account = fake::platform().sessionAccount;
+    *text = strdup(kind == WTSDomainName ? "YARROW" : account.c_str() + account.rfind('-') + 1);
+    return 1;
+}
+
+// Maps "DOMAIN\<name>" to the SID "S-1-5-21-<name>", as its text.
+BOOL LookupAccountNameA(const char*, const char* name, PSID sid, DWORD*, char*, DWORD*, SID_NAME_USE*)
+{
+    std::snprintf(static_cast<char*>(sid), SECURITY_MAX_SID_SIZE, "S-1-5-21-%s", std::strchr(name, '\\') + 1);
+    return record("LookupAccountNameA", name, ERROR_SUCCESS) == ERROR_SUCCESS;
 }
 
 // As LocalFree, the sanitizer's to check.
 void WTSFreeMemory(void* memory)
 {
-    delete[] static_cast<WTS_PROCESS_INFOA*>(memory);
+    std::free(memory);
 }
 
 FARPROC GetProcAddress(HMODULE library, const char* name)
@@ -361,6 +379,7 @@ FARPROC GetProcAddress(HMODULE library, const char* name)
     void* const function = kindOf(library) != "library wtsapi32"       ? nullptr
                            : name == "WTSEnumerateProcessesA"s ? reinterpret_cast<void*>(&WTSEnumerateProcessesA)
                            : name == "WTSFreeMemory"s          ? reinterpret_cast<void*>(&WTSFreeMemory)
+                           : name == "WTSQuerySessionInformationA"s ? reinterpret_cast<void*>(&WTSQuerySessionInformationA)
                                                                : nullptr;
     return reinterpret_cast<FARPROC>(function);
 }

@@ -55,10 +55,11 @@ struct Platform {
     std::map<std::string, Values, NoCase> keys;
     // The key path behind each open handle.
     std::map<HKEY, std::string> openKeys;
-    // The SIDs, as text, of the account the program runs as and of the shell window's
-    // process; an empty shell account means there is no shell window.
+    // The SIDs, as text, of the account the program runs as, of the shell window's process
+    // and of the session's user; an empty shell account means there is no shell window.
     std::string ownAccount = "S-1-5-21-alice";
     std::string shellAccount;
+    std::string sessionAccount = ownAccount;
     Listing shellListing = Listing::withAccount;
     // What each open handle is: "process shell", "token shell" or "library wtsapi32".
     std::map<HANDLE, std::string> openHandles;

@@ -61,6 +61,7 @@ struct TOKEN_USER {
     SID_AND_ATTRIBUTES User;
 };
 enum TOKEN_INFORMATION_CLASS { TokenUser = 1 };
+enum SID_NAME_USE { SidTypeUser = 1 };
 
 LONG RegOpenKeyExA(HKEY root, const char* subkey, DWORD options, REGSAM access, HKEY* result);
 LONG RegCreateKeyExA(HKEY root, const char* subkey, DWORD reserved, char* keyClass, DWORD options, REGSAM access,
@@ -76,6 +77,8 @@ HANDLE GetCurrentProcess();
 HANDLE OpenProcess(DWORD access, BOOL inherit, DWORD processId);
 BOOL OpenProcessToken(HANDLE process, DWORD access, HANDLE* token);
 BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind, void* data, DWORD size, DWORD* needed);
+BOOL LookupAccountNameA(const char* system, const char* name, PSID sid, DWORD* sidSize, char* domain,
+                        DWORD* domainSize, SID_NAME_USE* use);
 HLOCAL LocalFree(HLOCAL memory);
 BOOL CloseHandle(HANDLE handle);
 // A Windows with no kernel32 function newer than Windows 2000 to look up, and one

@@ -4,6 +4,8 @@
 #include <windows.h>
 
 #define WTS_CURRENT_SERVER_HANDLE (static_cast<HANDLE>(nullptr))
+constexpr DWORD WTS_CURRENT_SESSION = ~DWORD{0};
+enum WTS_INFO_CLASS { WTSUserName = 5, WTSDomainName = 7 };
 
 struct WTS_PROCESS_INFOA {
     DWORD SessionId;
@@ -13,4 +15,5 @@ struct WTS_PROCESS_INFOA {
 };
 
 BOOL WTSEnumerateProcessesA(HANDLE server, DWORD reserved, DWORD version, WTS_PROCESS_INFOA** processes, DWORD* count);
+BOOL WTSQuerySessionInformationA(HANDLE server, DWORD session, WTS_INFO_CLASS kind, char** text, DWORD* size);
 void WTSFreeMemory(void* memory);

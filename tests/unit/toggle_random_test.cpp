@@ -13,7 +13,7 @@ namespace {
 
 const std::string kMakerKey = "HKLM\\Software\\Yarrowtide";
 const std::string kRunSubkey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-// With no shell window, the keys of the program's own account.
+// With no shell window, the keys of the session's user, the program's own account.
 const std::string kRunKey = fake::currentUserKey(kRunSubkey);
 const std::string kRecordsKey =
     fake::currentUserKey("Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\StartupApproved\\Run");
@@ -46,6 +46,7 @@ public:
 
     void draw(fake::Platform& state)
     {
+        state.keys["HKU\\" + state.sessionAccount];
         if (!chance(8)) {
             auto& maker = state.keys[kMakerKey];
             if (!chance(6)) {

@@ -27,7 +27,7 @@ POLICIES = r"Software\Microsoft\Windows\CurrentVersion\Policies\Explorer"
 MARKS = r"Software\Yarrowtide Tests\Marks"
 ENTRY = "YarrowTide Desktop"
 REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD = 1, 2, 3, 4
-HKCU, HKLM, HKU = 0x80000001, 0x80000002, 0x80000003
+HKLM, HKU = 0x80000002, 0x80000003
 KEY_QUERY_VALUE, KEY_SET_VALUE, KEY_ALL_ACCESS = 0x1, 0x2, 0xF003F
 KEY_WOW64_64KEY, KEY_WOW64_32KEY = 0x100, 0x200
 # Rights that a refused key grants everyone, in SDDL: reading, or reading and setting values.
@@ -78,7 +78,8 @@ PLANTED = ["uxtheme", "comctl32"]
 # the rights given. policy:
 # "DisableCurrentUserRun" by root, HKLM-64 being the machine's 64-bit view. shell: the probe
 # holds the shell window while the program runs, so that the program finds the user's hive
-# under HKEY_USERS by the shell's SID. logon:
+# by the shell's SID rather than the session's user. hidden: after the runs that show the
+# boxes, one more run on a window station nobody sees, which must exit with 1. logon:
 # the marker is installed as the product, a decoy as C:\Program.exe, and a logon follows
 # the runs. marks: the paths the marker left, where it must leave any.
 CASES = {
@@ -135,6 +136,7 @@ CASES = {
     "shell-entry-removed": dict(shell=True, entry=exe_in("C:\\Yarrow\\"), records={ENTRY: DISABLED},
                                 records_after=REMOVED, boxes=[DELETED], after=REMOVED),
     "shell-run-list-off-no-run-key": dict(shell=True, run_key=False, policy={"HKCU": 1}, boxes=[RUN_LIST_OFF]),
+    "window-station-unseen": dict(hidden=True, records={ENTRY: DISABLED}, boxes=[]),
     "logon-starts-product": dict(path=sz("C:\\Program Files\\Yarrow Tide\0"), logon=True, boxes=[WRITTEN],
                                  after=sz('"C:\\Program Files\\Yarrow Tide\\YarrowTideDesktop.exe"\0'),
                                  marks={"C:\\Program Files\\Yarrow Tide\\YarrowTideDesktop.exe": (REG_SZ, b"")}),
@@ -278,7 +280,8 @@ def check(case, output, trace, program, arch):
     # The themed button of common controls 6, which the manifest asks for, whatever its build number.
     expect("OK button classes", [re.sub(r"^6\.0\.\d+\.\d+!", "6.0.*!", box[2]) for box in boxes],
            ["6.0.*!Button"] * len(boxes))
-    expect("exit codes", [f[1] for f in lines if f[0] == "exit"], ["0"] * len(case["boxes"]))
+    expect("exit codes", [f[1] for f in lines if f[0] == "exit"],
+           ["0"] * len(case["boxes"]) + (["1"] if case.get("hidden") else []))
     dumped = {f[1]: None if f[0] == "missing" else {} for f in lines if f[0] in ("key", "missing")}
     for f in lines:
         if f[0] == "value":
@@ -299,30 +302,32 @@ def check(case, output, trace, program, arch):
     # every other key with the least access it needs, the machine's policy in the 64-bit view; each of the
     # user's under HKEY_USERS\<the shell's SID> where the shell window names one, else under HKEY_CURRENT_USER.
     other_view, view_64 = registry_views(image, arch)
-    key_opens = [((args[0] & 0xFFFFFFFF, args[1]), args[options_and_access[name]]) for name, args in opens]
+    # 32-bit arguments, whose upper half a 64-bit relay trace may show with leftover bits.
+    key_opens = [((args[0] & 0xFFFFFFFF, args[1]), [a & 0xFFFFFFFF for a in args[options_and_access[name]]])
+                 for name, args in opens]
     falls_back = other_view and not directory_in(case)
     maker_opens = [[0, KEY_QUERY_VALUE]] + ([[0, KEY_QUERY_VALUE | other_view]] if falls_back else [])
     expect("maker key opens", [access for key, access in key_opens if key == (HKLM, MAKER)],
            maker_opens * len(case["boxes"]))
-    shell = next((f[1] for f in lines if f[0] == "shell"), None)
-    user_root, user_prefix = (HKU, shell + "\\") if shell else (HKCU, "")
-    least_access = {(HKU, shell): KEY_QUERY_VALUE, (user_root, user_prefix + RUN): KEY_QUERY_VALUE | KEY_SET_VALUE,
-                    (user_root, user_prefix + RECORDS): KEY_SET_VALUE,
-                    (user_root, user_prefix + POLICIES): KEY_QUERY_VALUE, (HKLM, POLICIES): KEY_QUERY_VALUE | view_64}
+    # Wine has one account: the session's user and the shell's.
+    user = next(f[1] for f in lines if f[0] == "user")
+    least_access = {(HKU, user): KEY_QUERY_VALUE, (HKU, user + "\\" + RUN): KEY_QUERY_VALUE | KEY_SET_VALUE,
+                    (HKU, user + "\\" + RECORDS): KEY_SET_VALUE, (HKU, user + "\\" + POLICIES): KEY_QUERY_VALUE,
+                    (HKLM, POLICIES): KEY_QUERY_VALUE | view_64}
     for key, access in key_opens:
         if key != (HKLM, MAKER):
             expect(f"options and access for {key}", access, [0, least_access.get(key)])
     expect("keys closed", sum(1 for n, _, r in calls if n == "RegCloseKey" and r == 0),
            sum(1 for n, _, r in calls if n in options_and_access and r == 0))
     expect("failed closes", [r for n, _, r in calls if n == "RegCloseKey" and r != 0], [])
-    touched_run_key = any(key == (user_root, user_prefix + RUN) for key, _ in key_opens)
-    expect("Run key opened", touched_run_key, case["boxes"][0] != NOT_INSTALLED)
-    # The run time closes a handle of its own at exit, after the box.
-    before_box = calls[:next(i for i, (n, _, _) in enumerate(calls) if n == "MessageBoxA")]
+    touched_run_key = any(key == (HKU, user + "\\" + RUN) for key, _ in key_opens)
+    expect("Run key opened", touched_run_key, case["boxes"][:1] not in ([], [NOT_INSTALLED]))
+    # The run time closes a handle of its own at exit, after the box; a run with no box opens none.
+    before_box = calls[:next((i for i, (n, _, _) in enumerate(calls) if n == "MessageBoxA"), 0)]
     expect("process and token handles closed", sum(1 for n, _, r in before_box if n == "CloseHandle" and r != 0),
            sum(1 for n, _, r in before_box if n in ("OpenProcess", "OpenProcessToken") and r != 0))
     expect("accounts read", sum(1 for n, _, r in before_box if n == "OpenProcessToken" and r != 0),
-           1 if shell else 0)
+           1 if case.get("shell") else 0)
     return failures
 
 
@@ -349,7 +354,8 @@ def run_case(args):
             # As Windows does for a DLL that isn't a known system DLL.
             env["WINEDLLOVERRIDES"] += f";{','.join(PLANTED)}=n,b"
         run = command("run", program, *case.get("args", []))
-        script = seed(case) + (command("shell") if case.get("shell") else "") + run * len(case["boxes"])
+        script = seed(case) + command("user") + (command("shell") if case.get("shell") else "")
+        script += run * len(case["boxes"]) + (command("hidden", program) if case.get("hidden") else "")
         if case.get("logon"):
             installed = install_product(args, case["path"])
             script += command("logon")

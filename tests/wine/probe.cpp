@@ -8,9 +8,12 @@
 //                                    value; or "missing KEY"
 //   run     EXE [ARGUMENT]           print "thread ID", "box CAPTION TEXT BUTTON-CLASS" per box, and
 //                                    "exit CODE MICROSECONDS" with the time from start to exit
+//   hidden  EXE                      run EXE as run does, on a new window station, which
+//                                    nobody sees, as a service's
 //   shell                            make a window of the probe's the shell window, as
-//                                    Explorer's is on Windows (Wine has none of its own),
-//                                    and print "shell SID", the SID of its account
+//                                    Explorer's is on Windows (Wine has none of its own)
+//   user                             print "user SID", the SID of the probe's account, the
+//                                    one signed in to the session
 //   logon                            run the current user's Run entries as a logon does
 //                                    (wineboot), and wait until all it started have ended
 //   trust   FILE                     print "trust FILE RESULT", what WinVerifyTrust says of
@@ -159,7 +162,7 @@ void answerBoxes(DWORD processId, std::set<HWND>& answered)
     }
 }
 
-bool run(const std::vector<std::string>& f)
+bool run(const std::vector<std::string>& f, wchar_t* desktop = nullptr)
 {
     std::wstring commandLine = L"\"" + wide(f[1]) + L"\"";
     for (size_t i = 2; i < f.size(); ++i) {
@@ -167,6 +170,7 @@ bool run(const std::vector<std::string>& f)
     }
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
+    startup.lpDesktop = desktop;
     PROCESS_INFORMATION process = {};
     const auto started = std::chrono::steady_clock::now();
     if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
@@ -193,20 +197,40 @@ bool run(const std::vector<std::string>& f)
     return true;
 }
 
+bool runHidden(const std::vector<std::string>& f)
+{
+    const HWINSTA own = GetProcessWindowStation();
+    const HWINSTA station = CreateWindowStationW(L"YarrowTideHidden", 0, WINSTA_ALL_ACCESS, nullptr);
+    // A desktop is made on the window station of the process that makes it.
+    const HDESK desktop = station != nullptr && SetProcessWindowStation(station)
+                              ? CreateDesktopW(L"Default", nullptr, nullptr, 0, GENERIC_ALL, nullptr)
+                              : nullptr;
+    SetProcessWindowStation(own);
+    std::wstring name = L"YarrowTideHidden\\Default";
+    const bool ran = desktop != nullptr && run(f, &name[0]);
+    CloseDesktop(desktop);
+    CloseWindowStation(station);
+    return ran;
+}
+
 bool becomeShell()
 {
     const HWND window =
         CreateWindowExW(0, L"STATIC", L"shell", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    return window != nullptr && SetShellWindow(window) && GetShellWindow() == window;
+}
+
+bool printUser()
+{
     HANDLE token = nullptr;
     alignas(TOKEN_USER) BYTE user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
     DWORD size = 0;
     wchar_t* sid = nullptr;
-    const bool named = window != nullptr && SetShellWindow(window) && GetShellWindow() == window &&
-                       OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) &&
+    const bool named = OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) &&
                        GetTokenInformation(token, TokenUser, user, sizeof user, &size) &&
                        ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, &sid);
     if (named) {
-        std::printf("shell\t%s\n", utf8(sid).c_str());
+        std::printf("user\t%s\n", utf8(sid).c_str());
     }
     LocalFree(sid);
     CloseHandle(token);
@@ -274,7 +298,8 @@ int main()
                           (f[0] == "delete" && f.size() == 3 && remove(f)) ||
                           (f[0] == "refuse" && f.size() == 4 && refuse(f)) ||
                           (f[0] == "dump" && f.size() == 3 && dump(f)) || (f[0] == "run" && f.size() >= 2 && run(f)) ||
-                          (f[0] == "shell" && becomeShell()) || (f[0] == "logon" && logon()) ||
+                          (f[0] == "hidden" && f.size() == 2 && runHidden(f)) || (f[0] == "shell" && becomeShell()) ||
+                          (f[0] == "user" && printUser()) || (f[0] == "logon" && logon()) ||
                           (f[0] == "trust" && f.size() == 2 && trust(f));
         if (!done) {
             std::printf("failed\t%s\n", line.c_str());
