@@ -1,16 +1,29 @@
 #!/usr/bin/env bash
 # Signs a built executable with Authenticode (SHA-256), as a maker does at release:
-#   sign.sh [--ca FILE] [--timestamp URL] --pkcs12 FILE IN.exe OUT.exe
-#   sign.sh [--ca FILE] [--timestamp URL] --pkcs11-module MODULE --key URI --cert FILE IN.exe OUT.exe
+#   sign.sh [--ca FILE] [--tsa-ca FILE] (--timestamp URL | --no-timestamp) --pkcs12 FILE IN.exe OUT.exe
+#   sign.sh [--ca FILE] [--tsa-ca FILE] (--timestamp URL | --no-timestamp)
+#           --pkcs11-module MODULE --key URI --cert FILE IN.exe OUT.exe
 # The PKCS#12 file's password, or the token's PIN, comes from YARROWTIDE_SIGN_PASSWORD,
-# never from the command line, where the process list would show it. --key is a PKCS#11
-# URI (pkcs11:token=...;object=...), --cert the certificate chain in PEM. --timestamp is
-# an RFC 3161 time-stamp server. The signature's description, which the elevation prompt
-# shows as the program's name, is IN's own FileDescription.
-# OUT is written only once the new signature verifies against --ca (default: the system's
-# CA bundle), code-signing purpose and any time stamp included, and is replaced whole; a
-# failure leaves an existing OUT as it was. IN is never changed. Every failure prints one
-# line and exits non-zero: 2 for a wrong command line, 1 for anything else.
+# never from the command line, where the process list would show it; the script takes it
+# out of the environment before it starts anything. --key is a PKCS#11 URI
+# (pkcs11:token=...;object=...), --cert the certificate chain in PEM. --timestamp is an
+# RFC 3161 time-stamp server, without which Windows rejects the signature once its
+# certificate expires: the script refuses to sign without one unless --no-timestamp says so
+# on purpose (tests, in-house builds). The signature's description, which the elevation
+# prompt shows as the program's name, is IN's own FileDescription.
+# OUT is written only once the new signature verifies: its chain against --ca (default: the
+# system's CA bundle), with the code-signing purpose, and the time stamp's chain against
+# --tsa-ca (default: the --ca file, or the system's bundle without one). OUT's folder is
+# made where it is missing; OUT is replaced whole, and a failure leaves an existing OUT as
+# it was. IN is never changed. Every failure prints one line and exits non-zero: 2 for a
+# wrong command line, 1 for anything else.
+# The secret must not reach a trace (bash -x) or a command line: tracing is off from here on.
+set +x
+# Read once, into a variable no child inherits; tested with ${VAR+x} and ${VAR:+x} alone.
+declare +x password
+password_given=${YARROWTIDE_SIGN_PASSWORD+x}
+password=${YARROWTIDE_SIGN_PASSWORD-}
+unset YARROWTIDE_SIGN_PASSWORD
 set -euo pipefail
 
 fail() {
@@ -18,14 +31,18 @@ fail() {
   exit "$1"
 }
 
-ca= timestamp= pkcs12= module= key= cert=
+ca= tsa_ca= timestamp= no_timestamp= pkcs12= module= key= cert=
 files=()
 while [ $# -gt 0 ]; do
   case $1 in
-    --ca | --timestamp | --pkcs12 | --pkcs11-module | --key | --cert)
+    --no-timestamp)
+      no_timestamp=1
+      shift ;;
+    --ca | --tsa-ca | --timestamp | --pkcs12 | --pkcs11-module | --key | --cert)
       [ $# -ge 2 ] || fail 2 "$1 needs a value"
       case $1 in
         --ca) ca=$2 ;;
+        --tsa-ca) tsa_ca=$2 ;;
         --timestamp) timestamp=$2 ;;
         --pkcs12) pkcs12=$2 ;;
         --pkcs11-module) module=$2 ;;
@@ -40,6 +57,11 @@ while [ $# -gt 0 ]; do
 done
 [ ${#files[@]} -eq 2 ] || fail 2 "name IN.exe and OUT.exe, and nothing else (see the top of $0)"
 in=${files[0]} out=${files[1]}
+if [ -n "$timestamp" ]; then
+  [ -z "$no_timestamp" ] || fail 2 "--timestamp and --no-timestamp exclude each other"
+elif [ -z "$no_timestamp" ]; then
+  fail 2 "name the certificate authority's RFC 3161 time-stamp server with --timestamp URL, so that the signature outlives the certificate (--no-timestamp signs without one, for tests and in-house builds)"
+fi
 if [ -n "$pkcs12" ]; then
   [ -z "$module$key$cert" ] || fail 2 "--pkcs12 and --pkcs11-module exclude each other"
   signer=(-pkcs12 "$pkcs12")
@@ -49,10 +71,10 @@ elif [ -n "$module" ]; then
 else
   fail 2 "name the key: --pkcs12 FILE, or --pkcs11-module MODULE --key URI --cert FILE"
 fi
-for file in "$in" "$pkcs12" "$module" "$cert" "$ca"; do
+for file in "$in" "$pkcs12" "$module" "$cert" "$ca" "$tsa_ca"; do
   [ -z "$file" ] || [ -f "$file" ] || fail 1 "no such file: $file"
 done
-[ -n "${YARROWTIDE_SIGN_PASSWORD+set}" ] ||
+[ -n "$password_given" ] ||
   fail 1 "set YARROWTIDE_SIGN_PASSWORD to the PKCS#12 file's password or the token's PIN"
 [ ! "$out" -ef "$in" ] || fail 1 "OUT must be another file than IN, which is never changed"
 [ ! -d "$out" ] || fail 1 "OUT is a folder: name the file to write"
@@ -68,18 +90,22 @@ EOF
 ) || fail 1 "$in is no executable with a FileDescription in its version record"
 
 # Signed and checked beside OUT, so that the last step is a rename on one file system.
+mkdir -p -- "$(dirname -- "$out")" 2>/dev/null || fail 1 "can't make the folder of $out"
 work=$(mktemp -d "$(dirname -- "$out")/.sign.XXXXXX" 2>/dev/null) || fail 1 "can't write beside $out"
 trap 'rm -rf "$work"' EXIT
 # The secret goes in on standard input; an empty one can't be read from there.
-secret=(-readpass /dev/stdin)
-[ -n "$YARROWTIDE_SIGN_PASSWORD" ] || secret=(-pass "")
+password_from=(-readpass /dev/stdin)
+[ -n "${password:+x}" ] || password_from=(-pass "")
 stamp=() verify_against=()
-trusted="the system's CA bundle"
+tsa_ca=${tsa_ca:-$ca}
+system_bundle="the system's CA bundle"
+trusted=${ca:-$system_bundle} tsa_trusted=${tsa_ca:-$system_bundle}
 [ -z "$timestamp" ] || stamp=(-ts "$timestamp")
-[ -z "$ca" ] || verify_against=(-CAfile "$ca" -TSA-CAfile "$ca") trusted=$ca
+[ -z "$ca" ] || verify_against+=(-CAfile "$ca")
+[ -z "$tsa_ca" ] || verify_against+=(-TSA-CAfile "$tsa_ca")
 
-if ! osslsigncode sign -h sha256 -n "$description" "${signer[@]}" "${secret[@]}" "${stamp[@]}" \
-     -in "$in" -out "$work/signed.exe" <<<"$YARROWTIDE_SIGN_PASSWORD" >"$work/sign.log" 2>&1; then
+if ! osslsigncode sign -h sha256 -n "$description" "${signer[@]}" "${password_from[@]}" "${stamp[@]}" \
+     -in "$in" -out "$work/signed.exe" <<<"$password" >"$work/sign.log" 2>&1; then
   log=$(cat "$work/sign.log")
   case $log in
     *"Wrong password"* | *"mac verify failure"*) fail 1 "wrong password for $pkcs12" ;;
@@ -98,8 +124,8 @@ if ! osslsigncode verify "${verify_against[@]}" -in "$work/signed.exe" >"$work/v
   esac
 fi
 if [ -n "$timestamp" ] && ! grep -q "Timestamp Server Signature verification: ok" "$work/verify.log"; then
-  fail 1 "the time stamp from $timestamp does not verify against $trusted"
+  fail 1 "the time stamp from $timestamp does not verify against $tsa_trusted"
 fi
 chmod --reference="$in" "$work/signed.exe"
 mv -f "$work/signed.exe" "$out"
-echo "signed $out: SHA-256, \"$description\"${timestamp:+, time-stamped by $timestamp}, verified against $trusted"
+echo "signed $out: SHA-256, \"$description\"${timestamp:+, time-stamped by $timestamp}, verified against $trusted${timestamp:+, the time stamp against $tsa_trusted}"
