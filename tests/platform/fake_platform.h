@@ -30,8 +30,8 @@ using Values = std::map<std::string, Value, NoCase>;
 
 // One platform call: its name, its subject and its result. The subject is the subkey or
 // value name it was given; for a process or token call, "shell" or "own" for the process
-// it concerns; for OpenProcess, the access right asked for, in decimal; for LoadLibraryExA,
-// the name it was given.
+// it concerns; for OpenProcess, the access right asked for, in decimal; for LoadLibraryExA
+// and LookupAccountNameA, the name it was given.
 struct Call {
     std::string function;
     std::string subject;

@@ -300,7 +300,7 @@ def check(case, output, trace, program, arch):
     opens = [(name, args) for name, args, _ in calls if name in options_and_access]
     # The maker key in the view the program reads, then in the other view where the first gives no directory;
     # every other key with the least access it needs, the machine's policy in the 64-bit view; each of the
-    # user's under HKEY_USERS\<the shell's SID> where the shell window names one, else under HKEY_CURRENT_USER.
+    # user's under HKEY_USERS\<the user's SID>, never under HKEY_CURRENT_USER.
     other_view, view_64 = registry_views(image, arch)
     # 32-bit arguments, whose upper half a 64-bit relay trace may show with leftover bits.
     key_opens = [((args[0] & 0xFFFFFFFF, args[1]), [a & 0xFFFFFFFF for a in args[options_and_access[name]]])

@@ -11,7 +11,7 @@ set -euo pipefail
 description=$1 wine=$2 prefix=$3 arch=$4 probe=$5 program=$6 marker_dll=$7 marker_exe=$8
 root=$(cd "$(dirname "$0")/../.." && pwd)
 work=$(mktemp -d /tmp/yarrowtide-signing.XXXXXX)
-trap 'rm -rf "$work"' EXIT
+trap 'grep -hs "^sign.sh: " "$work/traced.log" >&2; rm -rf "$work"' EXIT
 cd "$work"
 
 openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2 -subj "/CN=Throwaway Root" \
