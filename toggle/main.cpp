@@ -24,28 +24,11 @@ void limitDllSearchToSystemDirectory()
     }
 }
 
-// Whether nobody can see the program's window station, and so its message box: a
-// service, a task set to run whether the user is signed in or not, or a deployment tool
-// running as SYSTEM starts it on one of its own, where a box waits for ever. False where
-// Windows won't say.
-bool windowStationUnseen()
-{
-    USEROBJECTFLAGS flags = {};
-    DWORD size = 0;
-    return GetUserObjectInformationA(GetProcessWindowStation(), UOI_FLAGS, &flags, sizeof flags, &size) != FALSE &&
-           (flags.dwFlags & WSF_VISIBLE) == 0;
-}
-
 } // namespace
 
-// Whatever the program is started with, each start flips the autostart entry once.
+// Whatever the program is started with, it does the same.
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
     limitDllSearchToSystemDirectory();
-    // Where nobody can answer a box, the program changes nothing, and its exit code is
-    // the only word it can leave: 1, for nothing done.
-    if (windowStationUnseen()) {
-        return 1;
-    }
     return toggleAutostart();
 }

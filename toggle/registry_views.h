@@ -14,3 +14,6 @@ struct RegistryViews {
 };
 
 RegistryViews registryViews();
+
+// The view that the program's own reads reach: that of its own bitness, by no flag.
+constexpr REGSAM kOwnRegistryView = 0;

@@ -1,6 +1,7 @@
 #include "toggle/toggle_autostart.h"
 
 #include "registry/registry_key.h"
+#include "toggle/nobody_sees.h"
 #include "toggle/registry_views.h"
 #include "toggle/run_list_policy.h"
 #include "toggle/signed_in_user.h"
@@ -32,7 +33,7 @@ void showInfo(const std::string& text)
     MessageBoxA(nullptr, text.c_str(), "Info", MB_OK | MB_ICONINFORMATION);
 }
 
-// Windows reads an unquoted command line with a space up to the space first, so
+// Windows reads the program of an unquoted command line up to its first space, so
 // "C:\Program Files\..." would start C:\Program.exe at every logon if one were planted.
 std::string commandLineFor(const std::string& executablePath)
 {
@@ -75,12 +76,17 @@ std::string installDirectoryIn(RegistryKey& key, REGSAM view)
 
 int toggleAutostart()
 {
+    // A box nobody can answer waits for ever. The exit code is then the only word the
+    // program can leave: 1, for nothing done.
+    if (nobodyCanSeeABox()) {
+        return 1;
+    }
     const std::string displayName = kDisplayName;
     const std::string executableName = kExecutableName;
     const RegistryViews views = registryViews();
 
     RegistryKey key;
-    std::string installPath = installDirectoryIn(key, 0);
+    std::string installPath = installDirectoryIn(key, kOwnRegistryView);
     // An installer of the other bitness records the directory in its own view alone,
     // which this program's reads don't reach by themselves: a 64-bit one, for the x86 build.
     if (installPath.empty() && views.other != 0) {

@@ -25,7 +25,7 @@ WINDOWS_2000_IMPORTS = {
         "LoadLibraryW", "MultiByteToWideChar", "ReleaseSemaphore", "SetLastError", "SetUnhandledExceptionFilter",
         "Sleep", "TlsAlloc", "TlsFree", "TlsGetValue", "TlsSetValue", "VirtualProtect", "VirtualQuery",
         "WaitForSingleObject", "WideCharToMultiByte", "GetCurrentProcess", "OpenProcess", "LoadLibraryExA",
-        "GetSystemDirectoryA", "LocalFree"},
+        "GetSystemDirectoryA", "LocalFree", "GetCurrentProcessId", "VerifyVersionInfoW", "VerSetConditionMask"},
     "msvcrt.dll": {
         "__getmainargs", "__initenv", "__mb_cur_max", "__p__acmdln", "__p__commode", "__p__fmode", "__set_app_type",
         "__setusermatherr", "_amsg_exit", "_cexit", "_close", "_errno", "_initterm", "_iob", "_onexit", "_read",

@@ -1,6 +1,7 @@
 #include "fake_platform.h"
 
 #include <sddl.h>
+#include <versionhelpers.h>
 #include <wtsapi32.h>
 
 #include <algorithm>
@@ -75,6 +76,7 @@ const DWORD kShellProcessId = 0x4e8;
 const DWORD kOwnProcessId = 0x9c4;
 const HANDLE kCurrentProcess = reinterpret_cast<HANDLE>(~static_cast<std::uintptr_t>(0));
 const HMODULE kKernel32 = reinterpret_cast<HMODULE>(static_cast<std::uintptr_t>(0x7c800000));
+const HWINSTA kWindowStation = reinterpret_cast<HWINSTA>(static_cast<std::uintptr_t>(0x5c));
 const char kSystemDirectory[] = "C:\\Windows\\system32";
 
 template <typename Handle>
@@ -245,6 +247,43 @@ HANDLE GetCurrentProcess()
     return kCurrentProcess;
 }
 
+DWORD GetCurrentProcessId()
+{
+    return kOwnProcessId;
+}
+
+// The session of the program's own process alone.
+BOOL ProcessIdToSessionId(DWORD processId, DWORD* session)
+{
+    if (record("ProcessIdToSessionId", "own", processId == kOwnProcessId ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER) !=
+        ERROR_SUCCESS) {
+        return FALSE;
+    }
+    *session = fake::platform().session;
+    return 1;
+}
+
+bool IsWindowsVistaOrGreater()
+{
+    return fake::platform().vistaOrLater;
+}
+
+HWINSTA GetProcessWindowStation()
+{
+    return kWindowStation;
+}
+
+// The flags of the program's window station alone.
+BOOL GetUserObjectInformationA(HANDLE object, int index, void* information, DWORD size, DWORD*)
+{
+    const bool flags = object == kWindowStation && index == UOI_FLAGS && size == sizeof(USEROBJECTFLAGS);
+    if (record("GetUserObjectInformationA", "station", flags ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER) != ERROR_SUCCESS) {
+        return FALSE;
+    }
+    static_cast<USEROBJECTFLAGS*>(information)->dwFlags = fake::platform().stationVisible ? WSF_VISIBLE : 0;
+    return 1;
+}
+
 HANDLE OpenProcess(DWORD access, BOOL, DWORD processId)
 {
     if (record("OpenProcess", std::to_string(access),
@@ -315,18 +354,20 @@ UINT GetSystemDirectoryA(char* buffer, UINT size)
     return static_cast<UINT>(std::snprintf(buffer, size, "%s", kSystemDirectory));
 }
 
-// Loads wtsapi32 from the system directory only: by name with the flag that limits the
-// search to it, or by its full path there.
+// Loads wtsapi32 from the system directory: by name with the flag that limits the search
+// to it, or by its full path there. By name without that flag, the search looks in the
+// program's folder first, and finds there a planted copy that exports nothing.
 HMODULE LoadLibraryExA(const char* name, HANDLE, DWORD flags)
 {
-    const bool fromSystem = name == "wtsapi32.dll"s ? flags == LOAD_LIBRARY_SEARCH_SYSTEM32
+    const bool planted = name == "wtsapi32.dll"s && flags != LOAD_LIBRARY_SEARCH_SYSTEM32;
+    const bool fromSystem = name == "wtsapi32.dll"s ? !planted
                                                    : name == kSystemDirectory + "\\wtsapi32.dll"s &&
                                                          flags == LOAD_WITH_ALTERED_SEARCH_PATH;
-    if (record("LoadLibraryExA", name, fromSystem ? ERROR_SUCCESS : ERROR_MOD_NOT_FOUND) != ERROR_SUCCESS) {
+    if (!planted && record("LoadLibraryExA", name, fromSystem ? ERROR_SUCCESS : ERROR_MOD_NOT_FOUND) != ERROR_SUCCESS) {
         return nullptr;
     }
     const auto library = newHandle<HMODULE>();
-    fake::platform().openHandles[library] = "library wtsapi32";
+    fake::platform().openHandles[library] = planted ? "library planted" : "library wtsapi32";
     return library;
 }
 
@@ -353,9 +394,13 @@ BOOL WTSEnumerateProcessesA(HANDLE server, DWORD, DWORD version, WTS_PROCESS_INF
     return 1;
 }
 
-// Names the session's user by the last part of their SID, in the domain YARROW.
-BOOL WTSQuerySessionInformationA(HANDLE, DWORD, WTS_INFO_CLASS kind, char** text, DWORD*)
+// Names the session's user by the last part of their SID, in the domain YARROW; only for
+// the program's own session on its own server.
+BOOL WTSQuerySessionInformationA(HANDLE server, DWORD session, WTS_INFO_CLASS kind, char** text, DWORD*)
 {
+    if (server != WTS_CURRENT_SERVER_HANDLE || session != WTS_CURRENT_SESSION) {
+        return FALSE;
+    }
     const std::string& account = fake::platform().sessionAccount;
     *text = strdup(kind == WTSDomainName ? "YARROW" : account.c_str() + account.rfind('-') + 1);
     return 1;
@@ -376,7 +421,8 @@ void WTSFreeMemory(void* memory)
 
 FARPROC GetProcAddress(HMODULE library, const char* name)
 {
-    void* const function = kindOf(library) != "library wtsapi32"       ? nullptr
+    void* const function = library == kKernel32 ? (name == "ProcessIdToSessionId"s ? reinterpret_cast<void*>(&ProcessIdToSessionId) : nullptr)
+                           : kindOf(library) != "library wtsapi32"       ? nullptr
                            : name == "WTSEnumerateProcessesA"s ? reinterpret_cast<void*>(&WTSEnumerateProcessesA)
                            : name == "WTSFreeMemory"s          ? reinterpret_cast<void*>(&WTSFreeMemory)
                            : name == "WTSQuerySessionInformationA"s ? reinterpret_cast<void*>(&WTSQuerySessionInformationA)

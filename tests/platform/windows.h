@@ -15,6 +15,7 @@ using UINT = unsigned int;
 using REGSAM = DWORD;
 using HKEY = struct HKEY__*;
 using HWND = struct HWND__*;
+using HWINSTA = struct HWINSTA__*;
 using HANDLE = void*;
 using HMODULE = struct HINSTANCE__*;
 using HLOCAL = void*;
@@ -52,6 +53,8 @@ constexpr DWORD SECURITY_MAX_SID_SIZE = 68;
 constexpr DWORD LOAD_WITH_ALTERED_SEARCH_PATH = 0x8;
 constexpr DWORD LOAD_LIBRARY_SEARCH_SYSTEM32 = 0x800;
 constexpr UINT MAX_PATH = 260;
+constexpr int UOI_FLAGS = 1;
+constexpr DWORD WSF_VISIBLE = 1;
 
 struct SID_AND_ATTRIBUTES {
     PSID Sid;
@@ -59,6 +62,11 @@ struct SID_AND_ATTRIBUTES {
 };
 struct TOKEN_USER {
     SID_AND_ATTRIBUTES User;
+};
+struct USEROBJECTFLAGS {
+    BOOL fInherit;
+    BOOL fReserved;
+    DWORD dwFlags;
 };
 enum TOKEN_INFORMATION_CLASS { TokenUser = 1 };
 enum SID_NAME_USE { SidTypeUser = 1 };
@@ -74,6 +82,9 @@ int MessageBoxA(HWND owner, const char* text, const char* caption, UINT style);
 HWND GetShellWindow();
 DWORD GetWindowThreadProcessId(HWND window, DWORD* processId);
 HANDLE GetCurrentProcess();
+DWORD GetCurrentProcessId();
+HWINSTA GetProcessWindowStation();
+BOOL GetUserObjectInformationA(HANDLE object, int index, void* information, DWORD size, DWORD* needed);
 HANDLE OpenProcess(DWORD access, BOOL inherit, DWORD processId);
 BOOL OpenProcessToken(HANDLE process, DWORD access, HANDLE* token);
 BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind, void* data, DWORD size, DWORD* needed);
@@ -81,11 +92,13 @@ BOOL LookupAccountNameA(const char* system, const char* name, PSID sid, DWORD* s
                         DWORD* domainSize, SID_NAME_USE* use);
 HLOCAL LocalFree(HLOCAL memory);
 BOOL CloseHandle(HANDLE handle);
-// A Windows with no kernel32 function newer than Windows 2000 to look up, and one
-// registry view; wtsapi32's functions are there once it is loaded.
+// A Windows whose kernel32 has ProcessIdToSessionId alone of the functions newer than
+// Windows 2000 that the program looks up, and one registry view; wtsapi32's functions are
+// there once it is loaded.
 HMODULE GetModuleHandleA(const char* name);
 FARPROC GetProcAddress(HMODULE module, const char* name);
 UINT GetSystemDirectoryA(char* buffer, UINT size);
 HMODULE LoadLibraryExA(const char* name, HANDLE reserved, DWORD flags);
 BOOL FreeLibrary(HMODULE library);
 BOOL IsWow64Process(HANDLE process, BOOL* wow64);
+BOOL ProcessIdToSessionId(DWORD processId, DWORD* session);

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -39,6 +40,8 @@ const fake::Box kUnreachable{"Could not change the autostart entry of YarrowTide
 const fake::Box kRunListDisabled{"Could not change the autostart entry of YarrowTide Desktop: a policy on this "
                                  "computer keeps programs from starting up automatically. No changes were made.",
                                  "Error", 0x10};
+// Where nobody could see a box, none.
+const fake::Box kNoBox{};
 const fake::Value kPolicyOn{REG_DWORD, "\x01\0\0\0"s};
 // A startup record as Task Manager leaves it: disabled, then the time of the change.
 const fake::Value kDisabledRecord{REG_BINARY, "\x03\0\0\0\x10\x32\x54\x76\x98\xba\xdc\x01"s};
@@ -135,6 +138,15 @@ std::function<void()> shellListed(fake::Listing listing)
     };
 }
 
+// Started in `session`, on Vista or later or on an older Windows.
+std::function<void()> inSession(DWORD session, bool vistaOrLater = true)
+{
+    return [session, vistaOrLater] {
+        fake::platform().session = session;
+        fake::platform().vistaOrLater = vistaOrLater;
+    };
+}
+
 std::function<void()> without(const std::string& key, const std::string& value = "")
 {
     return [key, value] { value.empty() ? fake::platform().keys.erase(key) : keyAt(key).erase(value); };
@@ -149,7 +161,12 @@ TEST(ToggleAutostart, ShowsOneBoxChangesOnlyTheEntryAndClosesEveryKey)
         const char* entryAfter; // null: as it was before the run; empty: removed
         bool recordRemoved = false;
     } cases[] = {
-        {"no entry", [] {}, kWritten, kExecutable.c_str()},
+        {"no entry, on a seen window station in session 1", inSession(1), kWritten, kExecutable.c_str()},
+        {"window station nobody sees", [] { fake::platform().stationVisible = false; }, kNoBox, nullptr},
+        {"window station's flags unknown", failing("GetUserObjectInformationA station"), kWritten, kExecutable.c_str()},
+        {"session 0, the services' since Vista", inSession(0), kNoBox, nullptr},
+        {"session 0, the console's before Vista", inSession(0, false), kWritten, kExecutable.c_str()},
+        {"session unknown", failing("ProcessIdToSessionId own"), kWritten, kExecutable.c_str()},
         {"entry for another path", entryHolding(sz("D:\\Old\\x.exe")), kDeleted, ""},
         {"entry of another type", entryHolding({REG_BINARY, "\x01\0"s}), kDeleted, ""},
         {"entry with no data", entryHolding({REG_SZ, ""}), kWritten, kExecutable.c_str()},
@@ -231,8 +248,13 @@ TEST(ToggleAutostart, ShowsOneBoxChangesOnlyTheEntryAndClosesEveryKey)
             expected.at(kRecordsKey).erase(kEntry);
         }
 
-        EXPECT_EQ(toggleAutostart(), 0);
-        EXPECT_EQ(fake::platform().boxes, (std::vector<fake::Box>{c.box}));
+        // Where nobody could be told, exit code 1, with nothing read.
+        const bool told = !c.box.caption.empty();
+        EXPECT_EQ(toggleAutostart(), told ? 0 : 1);
+        EXPECT_EQ(fake::platform().boxes, told ? std::vector<fake::Box>{c.box} : std::vector<fake::Box>{});
+        const auto& calls = fake::platform().calls;
+        const auto registryCall = [](const fake::Call& call) { return call.function.rfind("Reg", 0) == 0; };
+        EXPECT_EQ(std::any_of(calls.begin(), calls.end(), registryCall), told);
         EXPECT_EQ(fake::platform().keys, expected);
         EXPECT_TRUE(fake::platform().openKeys.empty());
         EXPECT_TRUE(fake::platform().openHandles.empty());

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <set>
 #include <string>
 
 namespace {
@@ -75,7 +76,7 @@ public:
             state.failures["RegDeleteValueA " + kRecordsKey + '\\' + kEntry] = ERROR_ACCESS_DENIED;
         }
         if (chance(20)) {
-            state.failures["RegCreateKeyExA " + kRunSubkey] = ERROR_ACCESS_DENIED;
+            state.failures["RegCreateKeyExA " + state.sessionAccount + '\\' + kRunSubkey] = ERROR_ACCESS_DENIED;
         }
         if (chance(10)) {
             state.failures["RegSetValueExA " + kEntry] = ERROR_ACCESS_DENIED;
@@ -142,6 +143,7 @@ TEST(ToggleAutostartOnDrawnStates, KeepsItsInvariants)
     const unsigned seed = 20261207;
     std::cout << "seed " << seed << '\n';
     StateDrawer drawer(seed);
+    std::set<std::string> refused;
     for (int round = 0; round < 5000; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
         fake::reset();
@@ -168,11 +170,18 @@ TEST(ToggleAutostartOnDrawnStates, KeepsItsInvariants)
                 ASSERT_TRUE(!entryPresent(after) || recordOf(after) == nullptr);
             }
         }
+        for (const auto& call : fake::platform().calls) {
+            if (call.result == ERROR_ACCESS_DENIED) {
+                refused.insert(call.function);
+            }
+        }
         // A present entry comes back as the program writes it, an empty one not at all.
         if (!failed && !hasEntry(before)) {
             ASSERT_EQ(asWindowsActsOnThem(fake::platform().keys), asWindowsActsOnThem(before));
         }
     }
+    // Every failure drawn happened in some round.
+    EXPECT_EQ(refused, (std::set<std::string>{"RegCreateKeyExA", "RegDeleteValueA", "RegSetValueExA"}));
 }
 
 } // namespace
