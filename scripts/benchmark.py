@@ -5,6 +5,7 @@ under Wine (start, box shown and answered, exit) against that smallest program, 
 alternating runs in a throwaway prefix. Where this host runs no 32-bit code, it measures
 the x86-64 build instead. Prints the figures and the build; asserts nothing."""
 import os
+import shutil
 import statistics
 import struct
 import subprocess
@@ -49,8 +50,8 @@ def main():
     prefix = tempfile.mkdtemp(prefix="yarrowtide-bench.")
     driver = [sys.executable, os.path.join(ROOT, "tests", "wine", "e2e.py"), "--wine", loader, "--prefix", prefix,
               "--arch", arch]
-    subprocess.run(driver + ["start"], check=True)
     try:
+        subprocess.run(driver + ["start"], check=True)
         env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all")
         seed = e2e.put("HKLM", e2e.MAKER, "path", e2e.sz("C:\\Yarrow\0"))
         pair = e2e.command("run", program) + e2e.command("run", smallest_program)
@@ -60,6 +61,7 @@ def main():
                                 check=True).stdout
     finally:
         subprocess.run(driver + ["stop"], check=False)
+        shutil.rmtree(prefix, ignore_errors=True)
     times = [int(line.split("\t")[2]) / 1000 for line in output.splitlines() if line.startswith("exit\t")][2:]
     ours, baseline = statistics.median(times[0::2]), statistics.median(times[1::2])
     print(f"{build} build run time under Wine, median of {RUNS} alternating runs each: program {ours:.1f} ms, "

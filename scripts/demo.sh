@@ -18,7 +18,7 @@ output=build/windows-$build
 export WINEDEBUG=-all
 WINEPREFIX=$(mktemp -d /tmp/yarrowtide-demo.XXXXXX)
 export WINEPREFIX
-trap 'wineserver -k; rm -rf "$WINEPREFIX"' EXIT
+trap '/usr/bin/python3 tests/wine/e2e.py --arch $arch --prefix "$WINEPREFIX" stop; rm -rf "$WINEPREFIX"' EXIT
 /usr/bin/python3 tests/wine/e2e.py --wine "$loader" --prefix "$WINEPREFIX" --arch $arch start
 "$loader" reg add 'HKLM\Software\Yarrowtide' /v path /d 'C:\Program Files\YarrowTide' /f >/dev/null
 

@@ -155,6 +155,8 @@ def wine_env(prefix, **extra):
 
 
 def start(args):
+    # Once its prefix is gone, nothing can reach a server left running by an earlier set-up.
+    stop(args)
     shutil.rmtree(args.prefix, ignore_errors=True)
     env = wine_env(args.prefix, WINEARCH=args.arch)
     # A wineserver must not hold the test's output pipes open, so nothing of it goes there.
@@ -173,7 +175,16 @@ def start(args):
 
 
 def stop(args):
-    subprocess.run(["wineserver", "--kill"], env=wine_env(args.prefix), check=False)
+    """Ends the prefix's server and every program of it, and removes the folder of its socket."""
+    # Returns once the server has let go of its lock, or has been killed.
+    subprocess.run(["wineserver", "--kill"], env=wine_env(args.prefix), stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, check=False)
+    # Debian's Wine makes that folder under the temporary folder and names it in the prefix.
+    try:
+        with open(os.path.join(args.prefix, "wineserver")) as folder:
+            shutil.rmtree(os.path.join(tempfile.gettempdir(), folder.read()), ignore_errors=True)
+    except FileNotFoundError:
+        pass
 
 
 def command(*fields):
