@@ -154,14 +154,30 @@ def wine_env(prefix, **extra):
     return env
 
 
+def make_prefix(args, env, attempts=3):
+    """Makes a fresh prefix. Wine's own making of one failed once in some 50 test runs, with exit code 53, the
+    low byte of STATUS_DLL_NOT_FOUND, and not in 200 tries since; each failed attempt is said, with Wine's errors."""
+    for attempt in range(1, attempts + 1):
+        # Once its prefix is gone, nothing can reach a server left running by an earlier set-up.
+        stop(args)
+        shutil.rmtree(args.prefix, ignore_errors=True)
+        # A file, not a pipe: the wineserver that wineboot starts keeps what it is given.
+        with tempfile.TemporaryFile("w+") as errors:
+            made = subprocess.run([args.wine, "wineboot", "--init"], stdout=subprocess.DEVNULL, stderr=errors,
+                                  env=dict(env, WINEDEBUG="err+all,fixme-all"))
+            if made.returncode == 0:
+                return
+            errors.seek(0)
+            print(f"wineboot --init exited with {made.returncode}, attempt {attempt} of {attempts}; Wine said:\n"
+                  f"{errors.read()[-3000:]}", file=sys.stderr)
+    sys.exit(f"no prefix made in {attempts} attempts")
+
+
 def start(args):
-    # Once its prefix is gone, nothing can reach a server left running by an earlier set-up.
-    stop(args)
-    shutil.rmtree(args.prefix, ignore_errors=True)
     env = wine_env(args.prefix, WINEARCH=args.arch)
+    make_prefix(args, env)
     # A wineserver must not hold the test's output pipes open, so nothing of it goes there.
     quiet = dict(stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=env, check=True)
-    subprocess.run([args.wine, "wineboot", "--init"], **quiet)
     settings = [(r"HKCU\Software\Wine\Drivers", "Graphics", "null"),
                 (r"HKCU\Software\Wine\Debug", "RelayInclude", ";".join(TRACED))]
     for key, name, data in settings:
