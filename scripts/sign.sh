@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Signs a built executable with Authenticode (SHA-256), as a maker does at release:
-#   sign.sh [--ca FILE] [--tsa-ca FILE] (--timestamp URL | --no-timestamp) --pkcs12 FILE IN.exe OUT.exe
-#   sign.sh [--ca FILE] [--tsa-ca FILE] (--timestamp URL | --no-timestamp)
+#   sign.sh [--ca FILE] [--tsa-ca FILE] [--timeout SECONDS] (--timestamp URL | --no-timestamp)
+#           --pkcs12 FILE IN.exe OUT.exe
+#   sign.sh [--ca FILE] [--tsa-ca FILE] [--timeout SECONDS] (--timestamp URL | --no-timestamp)
 #           --pkcs11-module MODULE --key URI --cert FILE IN.exe OUT.exe
 # The PKCS#12 file's password, or the token's PIN, comes from YARROWTIDE_SIGN_PASSWORD,
-# never from the command line, where the process list would show it; the script takes it
-# out of the environment before it starts anything. --key is a PKCS#11 URI
+# never from the command line, where the process list would show it; the script starts
+# itself again without it before it runs anything, so that no process's environment holds
+# it, and hands it to osslsigncode on standard input. --key is a PKCS#11 URI
 # (pkcs11:token=...;object=...), --cert the certificate chain in PEM. --timestamp is an
 # RFC 3161 time-stamp server, without which Windows rejects the signature once its
 # certificate expires: the script refuses to sign without one unless --no-timestamp says so
@@ -15,15 +17,31 @@
 # system's CA bundle), with the code-signing purpose, and the time stamp's chain against
 # --tsa-ca (default: the --ca file, or the system's bundle without one). OUT's folder is
 # made where it is missing; OUT is replaced whole, and a failure leaves an existing OUT as
-# it was. IN is never changed. Every failure prints one line and exits non-zero: 2 for a
-# wrong command line, 1 for anything else.
-# The secret must not reach a trace (bash -x) or a command line: tracing is off from here on.
+# it was. IN is never changed. Each run of osslsigncode that takes longer than --timeout
+# (default 300) seconds is ended: a time-stamp server or a revocation list's server that
+# never answers can't hold a release, and its secret, for hours. Every failure prints one
+# line and exits non-zero: 2 for a wrong command line, 1 for anything else.
+# The secret must not reach a trace (bash -x), a command line, an environment or a core
+# dump: tracing is off from here on, and no process of the script dumps core.
 set +x
-# Read once, into a variable no child inherits; tested with ${VAR+x} and ${VAR:+x} alone.
-declare +x password
-password_given=${YARROWTIDE_SIGN_PASSWORD+x}
-password=${YARROWTIDE_SIGN_PASSWORD-}
-unset YARROWTIDE_SIGN_PASSWORD
+ulimit -c 0
+# The environment a process started with stays readable in /proc/<pid>/environ for its whole
+# life, whatever bash unsets, and in that of every subshell it forks. So this process starts
+# the script again, as itself, with an environment without the secret, which it hands over
+# on descriptor 3; tested with ${VAR+x} and ${VAR:+x} alone.
+if [ -n "${YARROWTIDE_SIGN_PASSWORD+x}" ]; then
+  declare +x YARROWTIDE_SIGN_PASSWORD
+  YARROWTIDE_SIGN_PASSWORD_ON=3 exec "$BASH" "${BASH_SOURCE[0]}" "$@" 3<<<"$YARROWTIDE_SIGN_PASSWORD"
+fi
+declare +x password=
+password_given=${YARROWTIDE_SIGN_PASSWORD_ON+x}
+unset YARROWTIDE_SIGN_PASSWORD_ON
+if [ -n "$password_given" ]; then
+  # Up to the end, less the line end that handing it over added.
+  IFS= read -r -d '' password <&3 || true
+  password=${password%$'\n'}
+  exec 3<&-
+fi
 set -euo pipefail
 
 fail() {
@@ -31,19 +49,20 @@ fail() {
   exit "$1"
 }
 
-ca= tsa_ca= timestamp= no_timestamp= pkcs12= module= key= cert=
+ca= tsa_ca= timestamp= no_timestamp= pkcs12= module= key= cert= limit=300
 files=()
 while [ $# -gt 0 ]; do
   case $1 in
     --no-timestamp)
       no_timestamp=1
       shift ;;
-    --ca | --tsa-ca | --timestamp | --pkcs12 | --pkcs11-module | --key | --cert)
+    --ca | --tsa-ca | --timestamp | --timeout | --pkcs12 | --pkcs11-module | --key | --cert)
       [ $# -ge 2 ] || fail 2 "$1 needs a value"
       case $1 in
         --ca) ca=$2 ;;
         --tsa-ca) tsa_ca=$2 ;;
         --timestamp) timestamp=$2 ;;
+        --timeout) limit=$2 ;;
         --pkcs12) pkcs12=$2 ;;
         --pkcs11-module) module=$2 ;;
         --key) key=$2 ;;
@@ -57,6 +76,10 @@ while [ $# -gt 0 ]; do
 done
 [ ${#files[@]} -eq 2 ] || fail 2 "name IN.exe and OUT.exe, and nothing else (see the top of $0)"
 in=${files[0]} out=${files[1]}
+[[ $limit =~ ^[0-9]{1,6}$ ]] && ((10#$limit > 0)) ||
+  fail 2 "--timeout takes a whole number of seconds from 1 to 999999, not \"$limit\""
+limit=$((10#$limit))
+[[ $out != */ ]] || fail 2 "OUT ends in a slash: name the file to write, not a folder ($out)"
 if [ -n "$timestamp" ]; then
   [ -z "$no_timestamp" ] || fail 2 "--timestamp and --no-timestamp exclude each other"
 elif [ -z "$no_timestamp" ]; then
@@ -104,18 +127,50 @@ trusted=${ca:-$system_bundle} tsa_trusted=${tsa_ca:-$system_bundle}
 [ -z "$ca" ] || verify_against+=(-CAfile "$ca")
 [ -z "$tsa_ca" ] || verify_against+=(-TSA-CAfile "$tsa_ca")
 
-if ! osslsigncode sign -h sha256 -n "$description" "${signer[@]}" "${password_from[@]}" "${stamp[@]}" \
-     -in "$in" -out "$work/signed.exe" <<<"$password" >"$work/sign.log" 2>&1; then
+# Runs a command, ended once it has run for the time limit: then with status 124, or 137
+# where it had to be killed.
+within_limit() { timeout --kill-after=5 "$limit" "$@"; }
+timed_out() { [ "$1" = 124 ] || [ "$1" = 137 ]; }
+
+# Whether the token's key is the key of no certificate in --cert, told by its public half;
+# false where the token doesn't give that without a PIN, which this asks for nowhere, lest
+# a failed login count against the token. osslsigncode 2.6 and later say only "Failed" then.
+key_of_no_certificate() {
+  [ -n "$module" ] || return 1
+  printf 'openssl_conf = init\n[init]\nengines = engines\n[engines]\npkcs11 = pkcs11\n[pkcs11]\nMODULE_PATH = %s\n' \
+    "$module" >"$work/engine.cnf"
+  local public certificate
+  # Without a terminal, where the engine would ask for one.
+  public=$(OPENSSL_CONF=$work/engine.cnf within_limit setsid openssl pkey -engine pkcs11 -inform ENGINE -pubin \
+           -in "$key" -pubout 2>/dev/null </dev/null) || return 1
+  awk -v work="$work" '/BEGIN CERTIFICATE/ { n++ } { print > (work "/certificate" n ".pem") }' "$cert"
+  for certificate in "$work"/certificate*.pem; do
+    [ "$(openssl x509 -in "$certificate" -noout -pubkey 2>/dev/null)" != "$public" ] || return 1
+  done
+}
+
+status=0
+within_limit osslsigncode sign -h sha256 -n "$description" "${signer[@]}" "${password_from[@]}" "${stamp[@]}" \
+  -in "$in" -out "$work/signed.exe" <<<"$password" >"$work/sign.log" 2>&1 || status=$?
+if timed_out $status; then
+  [ -z "$timestamp" ] || fail 1 "the time-stamp server $timestamp did not answer within $limit seconds"
+  fail 1 "osslsigncode did not sign within $limit seconds"
+elif [ $status != 0 ]; then
   log=$(cat "$work/sign.log")
   case $log in
     *"Wrong password"* | *"mac verify failure"*) fail 1 "wrong password for $pkcs12" ;;
     *"PIN incorrect"*) fail 1 "wrong PIN for the token of $key" ;;
     *"timestamping failed"*) fail 1 "no time stamp from $timestamp: the server can't be reached, or gave none" ;;
     *"Failed to load private key"* | *"key was not found"*) fail 1 "no private key at $key" ;;
-    *) fail 1 "osslsigncode could not sign $in: $(grep -v '^[0-9A-F]*:error:' "$work/sign.log" | tail -n 2 | head -n 1)" ;;
+    *"consistency of a private key"*) fail 1 "no certificate in $cert matches the key at $key" ;;
   esac
+  ! key_of_no_certificate || fail 1 "no certificate in $cert matches the key at $key"
+  fail 1 "osslsigncode could not sign $in: $(grep -v '^[0-9A-F]*:error:' "$work/sign.log" | tail -n 2 | head -n 1)"
 fi
-if ! osslsigncode verify "${verify_against[@]}" -in "$work/signed.exe" >"$work/verify.log" 2>&1; then
+within_limit osslsigncode verify "${verify_against[@]}" -in "$work/signed.exe" >"$work/verify.log" 2>&1 || status=$?
+if timed_out $status; then
+  fail 1 "the verify step, which fetches the certificates' revocation lists, did not finish within $limit seconds"
+elif [ $status != 0 ]; then
   log=$(cat "$work/verify.log")
   case $log in
     *"certificate purpose"*) fail 1 "the certificate is not made for code signing" ;;
@@ -127,5 +182,5 @@ if [ -n "$timestamp" ] && ! grep -q "Timestamp Server Signature verification: ok
   fail 1 "the time stamp from $timestamp does not verify against $tsa_trusted"
 fi
 chmod --reference="$in" "$work/signed.exe"
-mv -f "$work/signed.exe" "$out"
+mv -f "$work/signed.exe" "$out" 2>/dev/null || fail 1 "can't write $out"
 echo "signed $out: SHA-256, \"$description\"${timestamp:+, time-stamped by $timestamp}, verified against $trusted${timestamp:+, the time stamp against $tsa_trusted}"

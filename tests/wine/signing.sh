@@ -1,17 +1,20 @@
 #!/usr/bin/env bash
 # Signs the built program as a release does, with a throwaway CA and code-signing
-# certificate, and checks the signed copy: osslsigncode verifies it, with the SHA-256
-# digest and the version record's description; Wine's WinVerifyTrust accepts it and
-# rejects a copy with one byte of its code changed; it still writes the entry. Signing
-# under a trace shows the secret neither there nor to osslsigncode's environment; and a
-# wrong password, a missing time stamp, or a chain to no root the system trusts leaves no
-# signed copy.
+# certificate, into a new folder, and checks the signed copy: osslsigncode verifies it, with
+# the SHA-256 digest and the version record's description; Wine's WinVerifyTrust accepts it
+# and rejects a copy with one byte of its code changed; it still writes the entry. Signing
+# under a trace shows the secret neither there nor in osslsigncode's arguments, in its
+# environment or in that of sign.sh, and osslsigncode may dump no core. A wrong password, a
+# missing time stamp, a chain to no root the system trusts, a time stamp that chains to
+# another root than its anchor, or a time-stamp server that never answers leaves no signed
+# copy, nor any work folder, and an existing one as it was.
 #   signing.sh DESCRIPTION WINE PREFIX ARCH PROBE PROGRAM MARKER-DLL MARKER-EXE
 set -euo pipefail
 description=$1 wine=$2 prefix=$3 arch=$4 probe=$5 program=$6 marker_dll=$7 marker_exe=$8
 root=$(cd "$(dirname "$0")/../.." && pwd)
 work=$(mktemp -d /tmp/yarrowtide-signing.XXXXXX)
-trap 'grep -hs "^sign.sh: " "$work/traced.log" >&2; rm -rf "$work"' EXIT
+# Every step runs, though one fails.
+trap 'set +e; kill ${listener-} 2>/dev/null; grep -hs "^sign.sh: " "$work/traced.log" >&2; rm -rf "$work"' EXIT
 cd "$work"
 
 openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2 -subj "/CN=Throwaway Root" \
@@ -19,21 +22,35 @@ openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2 -su
 openssl req -newkey rsa:2048 -nodes -keyout maker.key -out maker.csr -subj "/CN=Yarrowtide" 2>/dev/null
 openssl x509 -req -in maker.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2 -out maker.pem \
   -extfile <(echo extendedKeyUsage=codeSigning) 2>/dev/null
+# A time-stamping certificate that is its own root, which no --tsa-ca below names.
+openssl req -x509 -newkey rsa:2048 -nodes -keyout tsa.key -out tsa.pem -days 2 -subj "/CN=Throwaway Time Stamps" \
+  -addext extendedKeyUsage=critical,timeStamping 2>/dev/null
 # Unlike any word of the script, so that a trace or an environment holding it is plain to see.
 password=Pw-7f3a9c41
 openssl pkcs12 -export -in maker.pem -inkey maker.key -certfile ca.pem -out maker.p12 -passout "pass:$password"
-# Each run traced, with osslsigncode noting the environment it is given.
+# Each run traced, core dumps allowed, and osslsigncode noting what it is given and can read:
+# its arguments, core-dump limit and environment, and each ancestor's environment. Asked for
+# a time stamp from stamps.invalid, it makes one itself with the certificate above.
 mkdir bin
-printf '#!/bin/sh\nenv >>"%s/children.env"\nexec %s "$@"\n' "$work" "$(command -v osslsigncode)" >bin/osslsigncode
+cat >bin/osslsigncode <<END
+#!/bin/bash
+{ echo "\$* core limit \$(ulimit -c)"; env; pid=\$PPID
+  while [ "\$pid" -gt 1 ]; do cat /proc/\$pid/environ; pid=\$(awk '/^PPid/{print \$2}' /proc/\$pid/status); done
+} >>"$work/children.env"
+[[ " \$* " != *" -ts http://stamps.invalid "* ]] || set -- "\${@/#-ts/-TSA-certs}" -TSA-key "$work/tsa.key"
+exec $(command -v osslsigncode) "\${@/#http:\/\/stamps.invalid/$work/tsa.pem}"
+END
 chmod +x bin/osslsigncode
-sign() { YARROWTIDE_SIGN_PASSWORD=$password PATH=$work/bin:$PATH bash -x "$root/scripts/sign.sh" "$@" 2>>traced.log; }
+sign() (ulimit -S -c "$(ulimit -H -c)"
+  YARROWTIDE_SIGN_PASSWORD=$password PATH=$work/bin:$PATH bash -x "$root/scripts/sign.sh" "$@" 2>>traced.log)
 
-sign --no-timestamp --ca ca.pem --pkcs12 maker.p12 "$program" signed.exe
-osslsigncode verify -CAfile ca.pem -in signed.exe >verify.log
+sign --no-timestamp --ca ca.pem --pkcs12 maker.p12 "$program" release/signed.exe
+osslsigncode verify -CAfile ca.pem -in release/signed.exe >verify.log
 grep -q "Message digest algorithm: SHA256" verify.log
 grep -qx "	Text description: $description" verify.log
 
 # The linker puts the code first, right after the 0x400 bytes of headers.
+cp release/signed.exe signed.exe
 cp signed.exe tampered.exe
 printf '\xcc' | dd of=tampered.exe bs=1 seek=$((0x440)) conv=notrunc status=none
 # TRUST_E_BAD_DIGEST for the changed copy.
@@ -49,6 +66,23 @@ status=0
 sign --ca ca.pem --pkcs12 maker.p12 "$program" unstamped.exe || status=$?
 # The throwaway root is not among the system's.
 sign --no-timestamp --pkcs12 maker.p12 "$program" untrusted.exe && exit 1
-[[ $status = 2 && ! -e refused.exe && ! -e unstamped.exe && ! -e untrusted.exe && -s children.env ]]
+# osslsigncode 2.5, Debian 12's own, can't make a time stamp by itself.
+if [[ $(osslsigncode --help 2>&1) == *-TSA-certs* ]]; then
+  sign --timestamp http://stamps.invalid --ca ca.pem --pkcs12 maker.p12 "$program" badly-stamped.exe && exit 1
+  grep -q "time stamp from http://stamps.invalid does not verify against ca.pem" traced.log
+else
+  echo "skipped: a time stamp from another root, which $(osslsigncode --version | head -n 1) can't make by itself"
+fi
+# A time-stamp server that takes the connection, held here, and never answers, for at most 20 seconds.
+exec 4< <(timeout 20 python3 -c 'import socket, time
+server = socket.create_server(("127.0.0.1", 0)); print(server.getsockname()[1], flush=True)
+held = server.accept(); time.sleep(20)' 2>/dev/null)
+listener=$! && read -r port <&4
+sign --timeout 2 --timestamp "http://127.0.0.1:$port" --pkcs12 maker.p12 "$program" release/signed.exe && exit 1
+grep -q "time-stamp server http://127.0.0.1:$port did not answer within 2 seconds" traced.log
+cmp signed.exe release/signed.exe
+[[ $status = 2 && ! -e refused.exe && ! -e unstamped.exe && ! -e untrusted.exe && ! -e badly-stamped.exe ]]
+[[ -s children.env && -z $(ls -A . release | grep '^\.sign\.') ]]
 grep -qF "$password" traced.log children.env && exit 1
+grep -q "core limit [^0]" children.env && exit 1
 echo "signing: the signed copy verifies, Wine trusts it and not a changed one, and it writes the entry; no secret shows"
