@@ -17,7 +17,8 @@ cmake --build --preset "windows-$build" >/dev/null
 export WINEDEBUG=-all WINEARCH=$arch WINEDLLOVERRIDES="mscoree,mshtml="
 WINEPREFIX=$(mktemp -d /tmp/yarrowtide-pictures.XXXXXX)
 export WINEPREFIX
-trap '/usr/bin/python3 tests/wine/e2e.py --arch $arch --prefix "$WINEPREFIX" stop; rm -rf "$WINEPREFIX" "${screen-}"' EXIT
+trap '/usr/bin/python3 tests/wine/e2e.py --arch $arch --prefix "$WINEPREFIX" stop
+      rm -rf "$WINEPREFIX" "${screen-}"' EXIT
 "$loader" wineboot --init >/dev/null 2>&1
 # Debian's Wine doesn't look for the fonts of fonts-wine, Marlett among them, which
 # draws the title bar's close button; fonts in the prefix's own folder it does load.

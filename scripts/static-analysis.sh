@@ -5,8 +5,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 cmake --preset windows-x86 >/dev/null
-sources=(registry/registry_key.cpp toggle/nobody_sees.cpp toggle/registry_views.cpp toggle/run_list_policy.cpp toggle/signed_in_user.cpp
-         toggle/toggle_autostart.cpp toggle/main.cpp)
+sources=(registry/registry_key.cpp toggle/nobody_sees.cpp toggle/registry_views.cpp toggle/run_list_policy.cpp
+         toggle/signed_in_user.cpp toggle/toggle_autostart.cpp toggle/main.cpp)
 
 # clang does not find the C++ library headers of Debian's MinGW compiler by itself,
 # so it is handed the compiler's own search list.

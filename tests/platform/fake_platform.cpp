@@ -277,7 +277,8 @@ HWINSTA GetProcessWindowStation()
 BOOL GetUserObjectInformationA(HANDLE object, int index, void* information, DWORD size, DWORD*)
 {
     const bool flags = object == kWindowStation && index == UOI_FLAGS && size == sizeof(USEROBJECTFLAGS);
-    if (record("GetUserObjectInformationA", "station", flags ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER) != ERROR_SUCCESS) {
+    if (record("GetUserObjectInformationA", "station", flags ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER) !=
+        ERROR_SUCCESS) {
         return FALSE;
     }
     static_cast<USEROBJECTFLAGS*>(information)->dwFlags = fake::platform().stationVisible ? WSF_VISIBLE : 0;
@@ -421,11 +422,12 @@ void WTSFreeMemory(void* memory)
 
 FARPROC GetProcAddress(HMODULE library, const char* name)
 {
-    void* const function = library == kKernel32 ? (name == "ProcessIdToSessionId"s ? reinterpret_cast<void*>(&ProcessIdToSessionId) : nullptr)
-                           : kindOf(library) != "library wtsapi32"       ? nullptr
-                           : name == "WTSEnumerateProcessesA"s ? reinterpret_cast<void*>(&WTSEnumerateProcessesA)
-                           : name == "WTSFreeMemory"s          ? reinterpret_cast<void*>(&WTSFreeMemory)
-                           : name == "WTSQuerySessionInformationA"s ? reinterpret_cast<void*>(&WTSQuerySessionInformationA)
-                                                               : nullptr;
+    void* const function =
+        library == kKernel32 && name == "ProcessIdToSessionId"s ? reinterpret_cast<void*>(&ProcessIdToSessionId)
+        : kindOf(library) != "library wtsapi32"                 ? nullptr
+        : name == "WTSEnumerateProcessesA"s                     ? reinterpret_cast<void*>(&WTSEnumerateProcessesA)
+        : name == "WTSFreeMemory"s                              ? reinterpret_cast<void*>(&WTSFreeMemory)
+        : name == "WTSQuerySessionInformationA"s                ? reinterpret_cast<void*>(&WTSQuerySessionInformationA)
+                                                                : nullptr;
     return reinterpret_cast<FARPROC>(function);
 }

@@ -138,15 +138,6 @@ std::function<void()> shellListed(fake::Listing listing)
     };
 }
 
-// Started in `session`, on Vista or later or on an older Windows.
-std::function<void()> inSession(DWORD session, bool vistaOrLater = true)
-{
-    return [session, vistaOrLater] {
-        fake::platform().session = session;
-        fake::platform().vistaOrLater = vistaOrLater;
-    };
-}
-
 std::function<void()> without(const std::string& key, const std::string& value = "")
 {
     return [key, value] { value.empty() ? fake::platform().keys.erase(key) : keyAt(key).erase(value); };
@@ -161,11 +152,14 @@ TEST(ToggleAutostart, ShowsOneBoxChangesOnlyTheEntryAndClosesEveryKey)
         const char* entryAfter; // null: as it was before the run; empty: removed
         bool recordRemoved = false;
     } cases[] = {
-        {"no entry, on a seen window station in session 1", inSession(1), kWritten, kExecutable.c_str()},
+        {"no entry, on a seen window station in session 1", [] {}, kWritten, kExecutable.c_str()},
         {"window station nobody sees", [] { fake::platform().stationVisible = false; }, kNoBox, nullptr},
         {"window station's flags unknown", failing("GetUserObjectInformationA station"), kWritten, kExecutable.c_str()},
-        {"session 0, the services' since Vista", inSession(0), kNoBox, nullptr},
-        {"session 0, the console's before Vista", inSession(0, false), kWritten, kExecutable.c_str()},
+        {"session 0, the services' since Vista", [] { fake::platform().session = 0; }, kNoBox, nullptr},
+        {"session 0, the console's before Vista", [] {
+             fake::platform().session = 0;
+             fake::platform().vistaOrLater = false;
+         }, kWritten, kExecutable.c_str()},
         {"session unknown", failing("ProcessIdToSessionId own"), kWritten, kExecutable.c_str()},
         {"entry for another path", entryHolding(sz("D:\\Old\\x.exe")), kDeleted, ""},
         {"entry of another type", entryHolding({REG_BINARY, "\x01\0"s}), kDeleted, ""},
