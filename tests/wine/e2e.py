@@ -155,8 +155,8 @@ def wine_env(prefix, **extra):
 
 
 def make_prefix(args, env, attempts=3):
-    """Makes a fresh prefix. Wine's own making of one failed once in some 50 test runs, with exit code 53, the
-    low byte of STATUS_DLL_NOT_FOUND, and not in 200 tries since; each failed attempt is said, with Wine's errors."""
+    """Makes a fresh prefix. Wine's own making of one fails now and then (once seen: exit code 53, the low byte of
+    STATUS_DLL_NOT_FOUND); each failed attempt is said, with Wine's errors, and made again."""
     for attempt in range(1, attempts + 1):
         # Once its prefix is gone, nothing can reach a server left running by an earlier set-up.
         stop(args)
