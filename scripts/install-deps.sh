@@ -8,7 +8,7 @@ packages=(
   g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
   wine wine64 wine32:i386 fonts-wine
   python3 python3-pefile
-  osslsigncode openssl ca-certificates libengine-pkcs11-openssl
+  osslsigncode openssl ca-certificates libengine-pkcs11-openssl softhsm2
   "$@"
 )
 

@@ -7,7 +7,8 @@
 # The PKCS#12 file's password, or the token's PIN, comes from YARROWTIDE_SIGN_PASSWORD,
 # never from the command line, where the process list would show it; the script starts
 # itself again without it before it runs anything, so that no process's environment holds
-# it, and hands it to osslsigncode on standard input. --key is a PKCS#11 URI
+# it, and hands it to osslsigncode on standard input. An empty PIN is refused before
+# anything touches the token, which would count it as a failed login. --key is a PKCS#11 URI
 # (pkcs11:token=...;object=...), --cert the certificate chain in PEM. --timestamp is an
 # RFC 3161 time-stamp server, without which Windows rejects the signature once its
 # certificate expires: the script refuses to sign without one unless --no-timestamp says so
@@ -20,29 +21,48 @@
 # it was. IN is never changed. Each run of osslsigncode that takes longer than --timeout
 # (default 300) seconds is ended: a time-stamp server or a revocation list's server that
 # never answers can't hold a release, and its secret, for hours. Every failure prints one
-# line and exits non-zero: 2 for a wrong command line, 1 for anything else.
-# The secret must not reach a trace (bash -x), a command line, an environment or a core
-# dump: tracing is off from here on, and no process of the script dumps core.
-set +x
+# line and exits non-zero: 2 for a wrong command line, 1 for anything else. Ctrl-C, SIGTERM
+# or SIGHUP ends osslsigncode too, writes no OUT and ends the script by that signal.
+# The secret must not reach a trace (bash -x), a command line, an environment, a file or a
+# core dump: tracing and exporting every variable (set -a, which a caller's SHELLOPTS or
+# BASH_ENV may turn on) are off from here on, and no process of the script dumps core.
+set +xa
 ulimit -c 0
 # The environment a process started with stays readable in /proc/<pid>/environ for its whole
 # life, whatever bash unsets, and in that of every subshell it forks. So this process starts
-# the script again, as itself, with an environment without the secret, which it hands over
-# on descriptor 3; tested with ${VAR+x} and ${VAR:+x} alone.
+# the script again, as itself and without start-up file, with an environment without the
+# secret, which it hands over on a pipe, descriptor 3: never a here-string, which older bash
+# keeps in a temporary file. The marker names this process, so a caller's can't fake it.
 if [ -n "${YARROWTIDE_SIGN_PASSWORD+x}" ]; then
   declare +x YARROWTIDE_SIGN_PASSWORD
-  YARROWTIDE_SIGN_PASSWORD_ON=3 exec "$BASH" "${BASH_SOURCE[0]}" "$@" 3<<<"$YARROWTIDE_SIGN_PASSWORD"
+  exec 3< <(printf '%s' "$YARROWTIDE_SIGN_PASSWORD")
+  unset BASH_ENV
+  YARROWTIDE_SIGN_PASSWORD_ON=$$ exec "$BASH" "${BASH_SOURCE[0]}" "$@"
 fi
 declare +x password=
-password_given=${YARROWTIDE_SIGN_PASSWORD_ON+x}
-unset YARROWTIDE_SIGN_PASSWORD_ON
-if [ -n "$password_given" ]; then
-  # Up to the end, less the line end that handing it over added.
+password_given=
+if [ "${YARROWTIDE_SIGN_PASSWORD_ON-}" = $$ ] && [ -r /dev/fd/3 ]; then
+  password_given=1
   IFS= read -r -d '' password <&3 || true
-  password=${password%$'\n'}
   exec 3<&-
 fi
+unset YARROWTIDE_SIGN_PASSWORD_ON
 set -euo pipefail
+# Stopped by Ctrl-C or a signal, the script first ends what it started, which runs in a
+# process group of its own where neither reaches it, and removes its work folder; then it
+# ends by the same signal, so that a calling script stops too (bash runs no EXIT trap then).
+work=
+stop() {
+  local started
+  started=$(jobs -p)
+  [ -z "$started" ] || { kill -TERM $started 2>/dev/null; wait $started 2>/dev/null || true; }
+  [ -z "$work" ] || rm -rf "$work"
+  trap - "$1" EXIT
+  kill -s "$1" $$
+}
+for signal in INT TERM HUP; do
+  trap "stop $signal" $signal
+done
 
 fail() {
   echo "sign.sh: $2" >&2
@@ -99,6 +119,9 @@ for file in "$in" "$pkcs12" "$module" "$cert" "$ca" "$tsa_ca"; do
 done
 [ -n "$password_given" ] ||
   fail 1 "set YARROWTIDE_SIGN_PASSWORD to the PKCS#12 file's password or the token's PIN"
+# A secret that a CI run lacks, as for a pull request from a fork, arrives empty.
+[ -z "$module" ] || [ -n "$password" ] ||
+  fail 1 "YARROWTIDE_SIGN_PASSWORD is empty: no empty PIN is tried on the token, which would count it as a failed login"
 [ ! "$out" -ef "$in" ] || fail 1 "OUT must be another file than IN, which is never changed"
 [ ! -d "$out" ] || fail 1 "OUT is a folder: name the file to write"
 
@@ -128,8 +151,12 @@ trusted=${ca:-$system_bundle} tsa_trusted=${tsa_ca:-$system_bundle}
 [ -z "$tsa_ca" ] || verify_against+=(-TSA-CAfile "$tsa_ca")
 
 # Runs a command, ended once it has run for the time limit: then with status 124, or 137
-# where it had to be killed.
-within_limit() { timeout --kill-after=5 "$limit" "$@"; }
+# where it had to be killed. In the background, on the caller's standard input, so that a
+# signal to the script reaches its trap at once, not once the command ends.
+within_limit() {
+  timeout --kill-after=5 "$limit" "$@" <&0 &
+  wait $! 2>/dev/null
+}
 timed_out() { [ "$1" = 124 ] || [ "$1" = 137 ]; }
 
 # Whether the token's key is the key of no certificate in --cert, told by its public half;
@@ -141,8 +168,9 @@ key_of_no_certificate() {
     "$module" >"$work/engine.cnf"
   local public certificate
   # Without a terminal, where the engine would ask for one.
-  public=$(OPENSSL_CONF=$work/engine.cnf within_limit setsid openssl pkey -engine pkcs11 -inform ENGINE -pubin \
-           -in "$key" -pubout 2>/dev/null </dev/null) || return 1
+  OPENSSL_CONF=$work/engine.cnf within_limit setsid openssl pkey -engine pkcs11 -inform ENGINE -pubin \
+    -in "$key" -pubout >"$work/public.pem" 2>/dev/null </dev/null || return 1
+  public=$(<"$work/public.pem")
   awk -v work="$work" '/BEGIN CERTIFICATE/ { n++ } { print > (work "/certificate" n ".pem") }' "$cert"
   for certificate in "$work"/certificate*.pem; do
     [ "$(openssl x509 -in "$certificate" -noout -pubkey 2>/dev/null)" != "$public" ] || return 1
@@ -151,7 +179,7 @@ key_of_no_certificate() {
 
 status=0
 within_limit osslsigncode sign -h sha256 -n "$description" "${signer[@]}" "${password_from[@]}" "${stamp[@]}" \
-  -in "$in" -out "$work/signed.exe" <<<"$password" >"$work/sign.log" 2>&1 || status=$?
+  -in "$in" -out "$work/signed.exe" < <(printf '%s\n' "$password") >"$work/sign.log" 2>&1 || status=$?
 if timed_out $status; then
   [ -z "$timestamp" ] || fail 1 "the time-stamp server $timestamp did not answer within $limit seconds"
   fail 1 "osslsigncode did not sign within $limit seconds"
