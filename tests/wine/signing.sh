@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Signs the built program as a release does, with a throwaway CA and code-signing
-# certificate, into a new folder, and checks the signed copy: osslsigncode verifies it, with
-# the SHA-256 digest and the version record's description; Wine's WinVerifyTrust accepts it
-# and rejects a copy with one byte of its code changed; it still writes the entry. Signing
-# under a trace shows the secret neither there nor in osslsigncode's arguments, in its
-# environment or in that of sign.sh, and osslsigncode may dump no core. A wrong password, a
-# missing time stamp, a chain to no root the system trusts, a time stamp that chains to
-# another root than its anchor, or a time-stamp server that never answers leaves no signed
-# copy, nor any work folder, and an existing one as it was.
+# certificate, from a PKCS#12 file into a new folder and from a SoftHSM2 token, and checks
+# the signed copy: osslsigncode verifies it, with the SHA-256 digest and the version
+# record's description; Wine's WinVerifyTrust accepts it and rejects a copy with one byte
+# of its code changed; it still writes the entry. Signing under a trace, for a caller that
+# exports every variable, shows the secret neither there nor in osslsigncode's arguments, in
+# its environment or in that of sign.sh, and osslsigncode may dump no core. An empty PIN,
+# a wrong password, a missing time stamp, a bad --timeout or OUT, a chain to no root the
+# system trusts, a time stamp that chains to another root than its anchor, a time-stamp
+# server that never answers, a verify step that hangs and ignores SIGTERM, or Ctrl-C leaves
+# no signed copy, nor any work folder or osslsigncode running, and an existing one as it was.
 #   signing.sh DESCRIPTION WINE PREFIX ARCH PROBE PROGRAM MARKER-DLL MARKER-EXE
 set -euo pipefail
 description=$1 wine=$2 prefix=$3 arch=$4 probe=$5 program=$6 marker_dll=$7 marker_exe=$8
@@ -26,23 +28,37 @@ openssl x509 -req -in maker.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2
 openssl req -x509 -newkey rsa:2048 -nodes -keyout tsa.key -out tsa.pem -days 2 -subj "/CN=Throwaway Time Stamps" \
   -addext extendedKeyUsage=critical,timeStamping 2>/dev/null
 # Unlike any word of the script, so that a trace or an environment holding it is plain to see.
-password=Pw-7f3a9c41
+password='Pw-7f3a\9c41'
 openssl pkcs12 -export -in maker.pem -inkey maker.key -certfile ca.pem -out maker.p12 -passout "pass:$password"
+# The maker's key on a throwaway token, whose PIN is the same password.
+printf 'directories.tokendir = %s\n' "$work" >softhsm2.conf && export SOFTHSM2_CONF=$work/softhsm2.conf
+softhsm2-util --init-token --free --label Yarrowtide --so-pin 0000 --pin "$password" >/dev/null
+softhsm2-util --import maker.key --token Yarrowtide --label code-signing --id 01 --pin "$password" >/dev/null
+cat maker.pem ca.pem >chain.pem
+token=(--pkcs11-module /usr/lib/softhsm/libsofthsm2.so --key "pkcs11:token=Yarrowtide;object=code-signing" --cert chain.pem)
 # Each run traced, core dumps allowed, and osslsigncode noting what it is given and can read:
 # its arguments, core-dump limit and environment, and each ancestor's environment. Asked for
-# a time stamp from stamps.invalid, it makes one itself with the certificate above.
+# a time stamp from stamps.invalid, it makes one itself with the certificate above. While
+# the file stall exists, its verify step hangs, deaf to SIGTERM.
 mkdir bin
 cat >bin/osslsigncode <<END
 #!/bin/bash
 { echo "\$* core limit \$(ulimit -c)"; env; pid=\$PPID
   while [ "\$pid" -gt 1 ]; do cat /proc/\$pid/environ; pid=\$(awk '/^PPid/{print \$2}' /proc/\$pid/status); done
 } >>"$work/children.env"
+[[ \$1 != verify || ! -e $work/stall ]] || { trap '' TERM; sleep 20; }
 [[ " \$* " != *" -ts http://stamps.invalid "* ]] || set -- "\${@/#-ts/-TSA-certs}" -TSA-key "$work/tsa.key"
 exec $(command -v osslsigncode) "\${@/#http:\/\/stamps.invalid/$work/tsa.pem}"
 END
 chmod +x bin/osslsigncode
+# The caller exports every variable, and one named as the script's own.
 sign() (ulimit -S -c "$(ulimit -H -c)"
-  YARROWTIDE_SIGN_PASSWORD=$password PATH=$work/bin:$PATH bash -x "$root/scripts/sign.sh" "$@" 2>>traced.log)
+  YARROWTIDE_SIGN_PASSWORD=$password PATH=$work/bin:$PATH env password=decoy SHELLOPTS=allexport \
+    bash -x "$root/scripts/sign.sh" "$@" 2>>traced.log)
+
+# An empty PIN never reaches the token, nor osslsigncode.
+password= sign --no-timestamp "${token[@]}" "$program" no-pin.exe && exit 1; [[ $? = 1 && ! -e children.env ]]
+sign --no-timestamp --ca ca.pem "${token[@]}" "$program" token-signed.exe
 
 sign --no-timestamp --ca ca.pem --pkcs12 maker.p12 "$program" release/signed.exe
 osslsigncode verify -CAfile ca.pem -in release/signed.exe >verify.log
@@ -66,6 +82,13 @@ status=0
 sign --ca ca.pem --pkcs12 maker.p12 "$program" unstamped.exe || status=$?
 # The throwaway root is not among the system's.
 sign --no-timestamp --pkcs12 maker.p12 "$program" untrusted.exe && exit 1
+sign --timeout 0 --no-timestamp --pkcs12 maker.p12 "$program" zero.exe && exit 1; [[ $? = 2 ]]
+sign --no-timestamp --pkcs12 maker.p12 "$program" release/ && exit 1; [[ $? = 2 ]]
+grep -q "OUT ends in a slash" traced.log
+touch stall && SECONDS=0
+sign --timeout 2 --no-timestamp --ca ca.pem --pkcs12 maker.p12 "$program" release/signed.exe && exit 1
+rm stall; ((SECONDS < 10))
+grep -q "the verify step, which .* did not finish within 2 seconds" traced.log
 # osslsigncode 2.5, Debian 12's own, can't make a time stamp by itself.
 if [[ $(osslsigncode --help 2>&1) == *-TSA-certs* ]]; then
   sign --timestamp http://stamps.invalid --ca ca.pem --pkcs12 maker.p12 "$program" badly-stamped.exe && exit 1
@@ -80,6 +103,10 @@ held = server.accept(); time.sleep(20)' 2>/dev/null)
 listener=$! && read -r port <&4
 sign --timeout 2 --timestamp "http://127.0.0.1:$port" --pkcs12 maker.p12 "$program" release/signed.exe && exit 1
 grep -q "time-stamp server http://127.0.0.1:$port did not answer within 2 seconds" traced.log
+# Ctrl-C 1 s in: SIGINT to the run's own process group, as a terminal sends it.
+set -m; sign --timeout 9 --timestamp "http://127.0.0.1:$port" --pkcs12 maker.p12 "$program" release/signed.exe & set +m
+sleep 1 && kill -INT -- -$! && SECONDS=0; wait $! && exit 1; ((SECONDS < 3))
+pgrep -f "127.0.0.1:$port" && exit 1
 cmp signed.exe release/signed.exe
 [[ $status = 2 && ! -e refused.exe && ! -e unstamped.exe && ! -e untrusted.exe && ! -e badly-stamped.exe ]]
 [[ -s children.env && -z $(ls -A . release | grep '^\.sign\.') ]]
