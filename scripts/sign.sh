@@ -33,6 +33,7 @@ ulimit -c 0
 # the script again, as itself and without start-up file, with an environment without the
 # secret, which it hands over on a pipe, descriptor 3: never a here-string, which older bash
 # keeps in a temporary file. The marker names this process, so a caller's can't fake it.
+# Tests of the secret expand ${VAR+x} and ${VAR:+x} alone, never the secret itself.
 if [ -n "${YARROWTIDE_SIGN_PASSWORD+x}" ]; then
   declare +x YARROWTIDE_SIGN_PASSWORD
   exec 3< <(printf '%s' "$YARROWTIDE_SIGN_PASSWORD")
@@ -120,7 +121,7 @@ done
 [ -n "$password_given" ] ||
   fail 1 "set YARROWTIDE_SIGN_PASSWORD to the PKCS#12 file's password or the token's PIN"
 # A secret that a CI run lacks, as for a pull request from a fork, arrives empty.
-[ -z "$module" ] || [ -n "$password" ] ||
+[ -z "$module" ] || [ -n "${password:+x}" ] ||
   fail 1 "YARROWTIDE_SIGN_PASSWORD is empty: no empty PIN is tried on the token, which would count it as a failed login"
 [ ! "$out" -ef "$in" ] || fail 1 "OUT must be another file than IN, which is never changed"
 [ ! -d "$out" ] || fail 1 "OUT is a folder: name the file to write"
