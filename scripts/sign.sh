@@ -53,11 +53,13 @@ set -euo pipefail
 # process group of its own where neither reaches it, and removes its work folder; then it
 # ends by the same signal, so that a calling script stops too (bash runs no EXIT trap then).
 work=
+remove_work() { [ -z "$work" ] || rm -rf "$work"; }
+trap remove_work EXIT
 stop() {
   local started
   started=$(jobs -p)
   [ -z "$started" ] || { kill -TERM $started 2>/dev/null; wait $started 2>/dev/null || true; }
-  [ -z "$work" ] || rm -rf "$work"
+  remove_work
   trap - "$1" EXIT
   kill -s "$1" $$
 }
@@ -139,7 +141,6 @@ EOF
 # Signed and checked beside OUT, so that the last step is a rename on one file system.
 mkdir -p -- "$(dirname -- "$out")" 2>/dev/null || fail 1 "can't make the folder of $out"
 work=$(mktemp -d "$(dirname -- "$out")/.sign.XXXXXX" 2>/dev/null) || fail 1 "can't write beside $out"
-trap 'rm -rf "$work"' EXIT
 # The secret goes in on standard input; an empty one can't be read from there.
 password_from=(-readpass /dev/stdin)
 [ -n "${password:+x}" ] || password_from=(-pass "")
