@@ -21,8 +21,9 @@
 # it was. IN is never changed. Each run of osslsigncode that takes longer than --timeout
 # (default 300) seconds is ended: a time-stamp server or a revocation list's server that
 # never answers can't hold a release, and its secret, for hours. Every failure prints one
-# line and exits non-zero: 2 for a wrong command line, 1 for anything else. Ctrl-C, SIGTERM
-# or SIGHUP ends osslsigncode too, writes no OUT and ends the script by that signal.
+# line and exits non-zero: 2 for a wrong command line, 1 for anything else; the script exits
+# 0 exactly when OUT is the new file. Ctrl-C or any other signal that ends a process by
+# default ends osslsigncode too, writes no OUT and ends the script by that signal.
 # The secret must not reach a trace (bash -x), a command line, an environment, a file or a
 # core dump: tracing and exporting every variable (set -a, which a caller's SHELLOPTS or
 # BASH_ENV may turn on) are off from here on, and no process of the script dumps core.
@@ -32,7 +33,8 @@ ulimit -c 0
 # life, whatever bash unsets, and in that of every subshell it forks. So this process starts
 # the script again, as itself and without start-up file, with an environment without the
 # secret, which it hands over on a pipe, descriptor 3: never a here-string, which older bash
-# keeps in a temporary file. The marker names this process, so a caller's can't fake it.
+# keeps in a temporary file. The marker names this process: it holds only in the process
+# that set it, with its PID and descriptor 3 open.
 # Tests of the secret expand ${VAR+x} and ${VAR:+x} alone, never the secret itself.
 if [ -n "${YARROWTIDE_SIGN_PASSWORD+x}" ]; then
   declare +x YARROWTIDE_SIGN_PASSWORD
@@ -46,25 +48,41 @@ if [ "${YARROWTIDE_SIGN_PASSWORD_ON-}" = $$ ] && [ -r /dev/fd/3 ]; then
   password_given=1
   IFS= read -r -d '' password <&3 || true
   exec 3<&-
+  # osslsigncode drops trailing line ends from what it reads: the checks below see the secret
+  # as the token or the PKCS#12 file will.
+  while [[ $password == *[$'\r\n'] ]]; do
+    password=${password%?}
+  done
 fi
 unset YARROWTIDE_SIGN_PASSWORD_ON
 set -euo pipefail
-# Stopped by Ctrl-C or a signal, the script first ends what it started, which runs in a
-# process group of its own where neither reaches it, and removes its work folder; then it
-# ends by the same signal, so that a calling script stops too (bash runs no EXIT trap then).
-work=
+# Every signal whose default action ends a process. Stopped by one, the script first ends
+# what it started, which runs in a process group of its own where a terminal's signals
+# don't reach it, and removes its work folder; then it ends by the same signal, so that a
+# calling script stops too (bash runs no EXIT trap then). A stop can't fail, and a second
+# signal during it changes nothing. Once the final rename has made OUT the new file, though,
+# the release is done, and a signal changes nothing.
+signals=(HUP INT QUIT PIPE ALRM TERM USR1 USR2 XCPU XFSZ VTALRM PROF)
+work= renaming=
 remove_work() { [ -z "$work" ] || rm -rf "$work"; }
 trap remove_work EXIT
 stop() {
-  local started
-  started=$(jobs -p)
-  [ -z "$started" ] || { kill -TERM $started 2>/dev/null; wait $started 2>/dev/null || true; }
+  set +e
+  trap '' "${signals[@]}"
+  [ -z "$renaming" ] || [ -e "$work/signed.exe" ] || done_signing
+  # Only what still runs: a foreground command that has ended may still be listed, by a PID
+  # that is free for reuse.
+  local running
+  running=$(jobs -rp)
+  [ -z "$running" ] || { kill -TERM $running; wait $running; } 2>/dev/null
   remove_work
   trap - "$1" EXIT
   kill -s "$1" $$
+  # Bash ignores SIGQUIT without a trap, so that one ends the script by its status alone.
+  exit $((128 + $(kill -l "$1")))
 }
-for signal in INT TERM HUP; do
-  trap "stop $signal" $signal
+for signal in "${signals[@]}"; do
+  trap "stop $signal" "$signal"
 done
 
 fail() {
@@ -124,7 +142,10 @@ done
   fail 1 "set YARROWTIDE_SIGN_PASSWORD to the PKCS#12 file's password or the token's PIN"
 # A secret that a CI run lacks, as for a pull request from a fork, arrives empty.
 [ -z "$module" ] || [ -n "${password:+x}" ] ||
-  fail 1 "YARROWTIDE_SIGN_PASSWORD is empty: no empty PIN is tried on the token, which would count it as a failed login"
+  fail 1 "YARROWTIDE_SIGN_PASSWORD is empty, or only line ends: no empty PIN is tried on the token, which would count it as a failed login"
+# osslsigncode reads no more than this and would log in with the secret cut short.
+(LC_ALL=C && ((${#password} <= 4095))) ||
+  fail 1 "YARROWTIDE_SIGN_PASSWORD is longer than the 4095 bytes that osslsigncode reads"
 [ ! "$out" -ef "$in" ] || fail 1 "OUT must be another file than IN, which is never changed"
 [ ! -d "$out" ] || fail 1 "OUT is a folder: name the file to write"
 
@@ -214,5 +235,13 @@ if [ -n "$timestamp" ] && ! grep -q "Timestamp Server Signature verification: ok
   fail 1 "the time stamp from $timestamp does not verify against $tsa_trusted"
 fi
 chmod --reference="$in" "$work/signed.exe"
+# The exit status says whether OUT is new: 0 exactly when it is, even where the success line
+# can't be written.
+done_signing() {
+  trap '' "${signals[@]}"
+  echo "signed $out: SHA-256, \"$description\"${timestamp:+, time-stamped by $timestamp}, verified against $trusted${timestamp:+, the time stamp against $tsa_trusted}" 2>/dev/null || true
+  exit 0
+}
+renaming=1
 mv -f "$work/signed.exe" "$out" 2>/dev/null || fail 1 "can't write $out"
-echo "signed $out: SHA-256, \"$description\"${timestamp:+, time-stamped by $timestamp}, verified against $trusted${timestamp:+, the time stamp against $tsa_trusted}"
+done_signing

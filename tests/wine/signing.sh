@@ -8,8 +8,9 @@
 # its environment or in that of sign.sh, and osslsigncode may dump no core. An empty PIN,
 # a wrong password, a missing time stamp, a bad --timeout or OUT, a chain to no root the
 # system trusts, a time stamp that chains to another root than its anchor, a time-stamp
-# server that never answers, a verify step that hangs and ignores SIGTERM, or Ctrl-C leaves
-# no signed copy, nor any work folder or osslsigncode running, and an existing one as it was.
+# server that never answers, a verify step that hangs and ignores SIGTERM, or Ctrl-C or
+# another signal, also during the final rename, leaves no signed copy, nor any work folder
+# or osslsigncode running, and an existing one as it was; a new one replaces the old whole.
 #   signing.sh DESCRIPTION WINE PREFIX ARCH PROBE PROGRAM MARKER-DLL MARKER-EXE
 set -euo pipefail
 description=$1 wine=$2 prefix=$3 arch=$4 probe=$5 program=$6 marker_dll=$7 marker_exe=$8
@@ -27,8 +28,9 @@ openssl x509 -req -in maker.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2
 # A time-stamping certificate that is its own root, which no --tsa-ca below names.
 openssl req -x509 -newkey rsa:2048 -nodes -keyout tsa.key -out tsa.pem -days 2 -subj "/CN=Throwaway Time Stamps" \
   -addext extendedKeyUsage=critical,timeStamping 2>/dev/null
-# Unlike any word of the script, so that a trace or an environment holding it is plain to see.
-password='Pw-7f3a\9c41'
+# Unlike any word of the script, so that a trace or an environment holding it is plain to see;
+# its blank and backslash are read as they stand.
+password=' Pw-7f3a\9c41'
 openssl pkcs12 -export -in maker.pem -inkey maker.key -certfile ca.pem -out maker.p12 -passout "pass:$password"
 # The maker's key on a throwaway token, whose PIN is the same password.
 printf 'directories.tokendir = %s\n' "$work" >softhsm2.conf && export SOFTHSM2_CONF=$work/softhsm2.conf
@@ -50,17 +52,31 @@ cat >bin/osslsigncode <<END
 [[ " \$* " != *" -ts http://stamps.invalid "* ]] || set -- "\${@/#-ts/-TSA-certs}" -TSA-key "$work/tsa.key"
 exec $(command -v osslsigncode) "\${@/#http:\/\/stamps.invalid/$work/tsa.pem}"
 END
-chmod +x bin/osslsigncode
+# Where the file slow-mv exists, the next rename removes it and takes 5 seconds.
+printf '#!/bin/bash\n! rm %s/slow-mv 2>/dev/null || sleep 5\nexec /bin/mv "$@"\n' "$work" >bin/mv
+chmod +x bin/osslsigncode bin/mv
+# A start-up file notes each image of sign.sh that reads it, by the hand-over's marker.
+echo "echo \${YARROWTIDE_SIGN_PASSWORD_ON:-none} >>$work/startup.log" >startup.sh
 # The caller exports every variable, and one named as the script's own.
 sign() (ulimit -S -c "$(ulimit -H -c)"
   YARROWTIDE_SIGN_PASSWORD=$password PATH=$work/bin:$PATH env password=decoy SHELLOPTS=allexport \
-    bash -x "$root/scripts/sign.sh" "$@" 2>>traced.log)
+    BASH_ENV=$work/startup.sh bash -x "$root/scripts/sign.sh" "$@" 2>>traced.log)
 
-# An empty PIN never reaches the token, nor osslsigncode.
-password= sign --no-timestamp "${token[@]}" "$program" no-pin.exe && exit 1; [[ $? = 1 && ! -e children.env ]]
+# An empty PIN, or one of line ends only, never reaches the token, nor osslsigncode.
+for pin in '' $'\n'; do password=$pin sign --no-timestamp "${token[@]}" "$program" no-pin.exe && exit 1
+  [[ $? = 1 && ! -e children.env ]]; done
 sign --no-timestamp --ca ca.pem "${token[@]}" "$program" token-signed.exe
 
 sign --no-timestamp --ca ca.pem --pkcs12 maker.p12 "$program" release/signed.exe
+# OUT replaced, not written over, with IN's mode; IN itself, or a folder, is no OUT.
+cp "$program" in.exe && chmod 751 in.exe && mkdir folder && echo old >release/new.exe && ln release/new.exe old.exe
+sign --no-timestamp --ca ca.pem --pkcs12 maker.p12 in.exe release/new.exe
+[[ $(<old.exe) = old && $(stat -c %a release/new.exe) = 751 ]]
+for out in in.exe folder; do sign --no-timestamp --ca ca.pem --pkcs12 maker.p12 in.exe $out && exit 1; done
+cmp in.exe "$program" && [[ -z $(ls -A folder) ]]
+# A marker of another process, with a descriptor 3, is no hand-over.
+YARROWTIDE_SIGN_PASSWORD_ON=$$ bash "$root/scripts/sign.sh" --no-timestamp --ca ca.pem --pkcs12 maker.p12 \
+  "$program" faked.exe 3< <(printf %s "$password") 2>/dev/null && exit 1
 osslsigncode verify -CAfile ca.pem -in release/signed.exe >verify.log
 grep -q "Message digest algorithm: SHA256" verify.log
 grep -qx "	Text description: $description" verify.log
@@ -96,19 +112,34 @@ else
   echo "skipped: a time stamp from another root, which $(osslsigncode --version | head -n 1) can't make by itself"
 fi
 # A time-stamp server that takes the connection, held here, and never answers, for at most 20 seconds.
-exec 4< <(timeout 20 python3 -c 'import socket, time
+exec 4< <(timeout 40 python3 -c 'import socket, time
 server = socket.create_server(("127.0.0.1", 0)); print(server.getsockname()[1], flush=True)
-held = server.accept(); time.sleep(20)' 2>/dev/null)
+held = server.accept(); time.sleep(40)' 2>/dev/null)
 listener=$! && read -r port <&4
 sign --timeout 2 --timestamp "http://127.0.0.1:$port" --pkcs12 maker.p12 "$program" release/signed.exe && exit 1
 grep -q "time-stamp server http://127.0.0.1:$port did not answer within 2 seconds" traced.log
 # Ctrl-C 1 s in: SIGINT to the run's own process group, as a terminal sends it.
 set -m; sign --timeout 9 --timestamp "http://127.0.0.1:$port" --pkcs12 maker.p12 "$program" release/signed.exe & set +m
-sleep 1 && kill -INT -- -$! && SECONDS=0; wait $! && exit 1; ((SECONDS < 3))
+sleep 1 && kill -INT -- -$! && SECONDS=0; wait $! && exit 1; [[ $? = 130 ]] && ((SECONDS < 3))
 pgrep -f "127.0.0.1:$port" && exit 1
+# Other signals to sign.sh alone end the run too, each by its own signal.
+for signal in TERM HUP USR1; do
+  sign --timeout 9 --timestamp "http://127.0.0.1:$port" --pkcs12 maker.p12 "$program" release/signed.exe &
+  sleep 1 && pkill -$signal -f "scripts/sign.sh .*127.0.0.1:$port"; wait $! && exit 1; (($? == 128 + $(kill -l $signal)))
+  pgrep -f "127.0.0.1:$port" && exit 1; [[ -z $(ls -A release | grep '^\.sign\.') ]]
+done
+# Ctrl-C during the final rename, in a calling script: neither goes on, and OUT stays as it was.
+touch slow-mv && set -m
+PATH=$work/bin:$PATH bash -c 'IFS= read -r YARROWTIDE_SIGN_PASSWORD && export YARROWTIDE_SIGN_PASSWORD && bash "$@"
+  echo went on' _ "$root/scripts/sign.sh" --no-timestamp --ca ca.pem --pkcs12 maker.p12 "$program" release/signed.exe \
+  <<<"$password" >went.log & set +m
+timeout 20 bash -c 'while [[ -e slow-mv ]]; do sleep 0.1; done'; kill -INT -- -$!; wait $! && exit 1
+[[ $? = 130 && ! -s went.log ]]
 cmp signed.exe release/signed.exe
 [[ ! -e refused.exe && ! -e unstamped.exe && ! -e untrusted.exe && ! -e badly-stamped.exe ]]
 [[ -s children.env && -z $(ls -A . release | grep '^\.sign\.') ]]
 grep -qF "$password" traced.log children.env && exit 1
 grep -q "core limit [^0]" children.env && exit 1
+# Read by the first image of each run, never by the one the secret was handed to.
+grep -qx none startup.log && grep -vqx none startup.log && exit 1
 echo "signing: the signed copy verifies, Wine trusts it and not a changed one, and it writes the entry; no secret shows"
