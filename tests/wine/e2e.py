@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""End-to-end cases of the built executable under Wine.
+"""End-to-end cases of the built executable under Wine, or natively on Windows.
 
 `start` makes a fresh prefix with the null graphics driver and a relay list of the
 program's platform calls, and leaves its wineserver running; `stop` ends it. `case NAME`
@@ -7,8 +7,16 @@ seeds the registry through the probe, runs the program once or more (holding the
 window, or followed by a logon, where the case says), answers its boxes, and checks the
 boxes, the exit code, the registry byte for byte, the marks the marker left and, from
 the relay trace, the calls the program made itself.
+
+With --native there is no prefix: the probe and the program run as they are, or behind
+--launcher. The cases then change the machine's own registry, so each puts back every key
+it touched and checks that it did; what needs Wine (the relay trace, the logon) is said
+to be not checked. Two cases run only natively, on Windows: the program started in
+session 0, and started by another account's elevation.
 """
 import argparse
+import csv
+import io
 import os
 import re
 import shutil
@@ -16,6 +24,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import time
 
 MAKER = r"Software\Yarrowtide"
 RUN = r"Software\Microsoft\Windows\CurrentVersion\Run"
@@ -67,6 +76,16 @@ DEFAULT_PATH = sz("C:\\Yarrow\0")
 # DLLs that showing a box loads, the themed controls' own among them: Windows takes that
 # one from its side-by-side store, never from beside the program.
 PLANTED = ["uxtheme", "comctl32"]
+# Every key a case seeds, and so, natively, puts back.
+TOUCHED = [("HKLM", MAKER), ("HKLM-other", MAKER), ("HKCU", RUN), ("HKCU", RECORDS), ("HKCU", MARKS),
+           ("HKCU", POLICIES), ("HKLM-64", POLICIES)]
+# The second administrator of the case "another-account", which the Windows job makes, and
+# the launcher it starts the program with, which isn't elevated: it elevates the program
+# (ShellExecuteEx, verb runas) and exits with its exit code, or 1000 more where the entry
+# landed in the hive of its own account, which is the elevated program's too.
+OTHER_ACCOUNT = ("YARROWTIDE_OTHER_ACCOUNT", "YARROWTIDE_OTHER_PASSWORD")
+ELEVATING = ("powershell -NoProfile -Command \"$run = Start-Process -FilePath 'PROGRAM' -Verb RunAs -Wait -PassThru; "
+             f"exit ($run.ExitCode + 1000 * [int][bool](Get-ItemProperty 'HKCU:\\{RUN}' -Name '{ENTRY}' -EA 0))\"")
 
 # path: the maker key's "path" value in the registry view the program reads; path_other: the
 # same in the other view, which only a 64-bit prefix has (two_views). entry: the autostart
@@ -81,7 +100,9 @@ PLANTED = ["uxtheme", "comctl32"]
 # by the shell's SID rather than the session's user. hidden: after the runs that show the
 # boxes, one more run on a window station nobody sees, which must exit with 1. logon:
 # the marker is installed as the product, a decoy as C:\Program.exe, and a logon follows
-# the runs. marks: the paths the marker left, where it must leave any.
+# the runs. marks: the paths the marker left, where it must leave any. via: natively only,
+# the program is started once by a task that runs as SYSTEM, in session 0, where it must
+# exit with 1, or by the launcher of OTHER_ACCOUNT, which elevates it.
 CASES = {
     "entry-absent": dict(boxes=[WRITTEN], after=exe_in("C:\\Yarrow\\")),
     "entry-other-path": dict(entry=sz("D:\\Old\\YarrowTideDesktop.exe\0"), boxes=[DELETED], after=REMOVED),
@@ -145,6 +166,8 @@ CASES = {
                                               marks={"C:\\Программы\\ヤロー\\YarrowTideDesktop.exe": (REG_SZ, b"")}),
     "logon-after-removal-starts-nothing": dict(path=sz("C:\\Program Files\\Yarrow Tide\0"), logon=True,
                                                boxes=[WRITTEN, DELETED]),
+    "session-0": dict(via="system task", records={ENTRY: DISABLED}, boxes=[]),
+    "another-account": dict(via="another account", boxes=[WRITTEN], after=exe_in("C:\\Yarrow\\")),
 }
 
 
@@ -212,9 +235,7 @@ def put(root, key, name, value):
 
 
 def seed(case):
-    script = "".join(command("delete", root, key) for root, key in
-                     (("HKLM", MAKER), ("HKLM-other", MAKER), ("HKCU", RUN), ("HKCU", RECORDS), ("HKCU", MARKS),
-                      ("HKCU", POLICIES), ("HKLM-64", POLICIES)))
+    script = "".join(command("delete", root, key) for root, key in TOUCHED)
     for root, path in (("HKLM", case.get("path", DEFAULT_PATH)), ("HKLM-other", case.get("path_other", NO_KEY))):
         if path == NO_VALUE:
             script += put(root, MAKER, "version", sz("1.0\0"))
@@ -291,10 +312,7 @@ def directory_in(case):
     return "" if path in (NO_KEY, NO_VALUE) else path[1].decode("utf-16-le").split("\0")[0]
 
 
-def check(case, output, trace, program, arch):
-    import pefile  # only the checks need it, not the listing of cases at configure time
-
-    image = pefile.PE(program, fast_load=True).OPTIONAL_HEADER
+def check(case, output, trace, program, arch, native):
     failures = []
 
     def expect(what, actual, wanted):
@@ -307,16 +325,25 @@ def check(case, output, trace, program, arch):
     # The themed button of common controls 6, which the manifest asks for, whatever its build number.
     expect("OK button classes", [re.sub(r"^6\.0\.\d+\.\d+!", "6.0.*!", box[2]) for box in boxes],
            ["6.0.*!Button"] * len(boxes))
-    expect("exit codes", [f[1] for f in lines if f[0] == "exit"],
-           ["0"] * len(case["boxes"]) + (["1"] if case.get("hidden") else []))
+    unseen = case.get("hidden") or case.get("via") == "system task"
+    expect("exit codes", [f[1] for f in lines if f[0] == "exit"], ["0"] * len(case["boxes"]) + (["1"] if unseen else []))
     dumped = {f[1]: None if f[0] == "missing" else {} for f in lines if f[0] in ("key", "missing")}
     for f in lines:
         if f[0] == "value":
             dumped[f[1]][f[2]] = (int(f[3]), bytes.fromhex(f[4]))
     expect("Run key after", dumped[RUN], expected_run_key(case))
     expect("startup records after", dumped[RECORDS], expected_records(case))
-    expect("marks", dumped[MARKS], case.get("marks"))
+    logon_checked = not (native and case.get("logon"))
+    expect("marks", dumped[MARKS], case.get("marks") if logon_checked else None)
+    if native:
+        print("not checked: the program's own calls (boxes asked for, keys opened with their access and view, "
+              "handles closed), which need Wine's relay trace")
+        if not logon_checked:
+            print("not checked: the logon that starts the product, which needs Wine's wineboot")
+        return failures
+    import pefile  # only the relay checks need it, not the listing of cases at configure time
 
+    image = pefile.PE(program, fast_load=True).OPTIONAL_HEADER
     calls = []
     for thread in (f[1] for f in lines if f[0] == "thread"):
         calls += program_calls(trace, thread, image)
@@ -368,40 +395,129 @@ def install_product(args, path):
     return [shutil.copy(args.marker_exe, product), shutil.copy(args.marker_exe, os.path.join(drive_c, "Program.exe"))]
 
 
+def probe_of(args, env):
+    """Runs a probe, the tests' own or a copy, with a script, and gives its exit code, output and errors (Wine's relay
+    trace among them)."""
+    def probe(script, program=args.probe):
+        # Files rather than pipes: a process of the prefix that outlives the probe can't hold them open.
+        with tempfile.TemporaryFile("w+") as output, tempfile.TemporaryFile("w+") as trace:
+            done = subprocess.run([*args.launch, program], input=script.encode(), stdout=output, stderr=trace, env=env,
+                                  timeout=120)
+            output.seek(0)
+            trace.seek(0)
+            return done.returncode, output.read(), trace.read()
+    return probe
+
+
+def not_run(case, reason):
+    print(f"not run: {case}: {reason}")
+    sys.exit(0)
+
+
+def system_task(launch, program):
+    """Starts the program from a task that runs as SYSTEM, in session 0, and gives the task's last result, its exit
+    code."""
+    schtasks, task = [*launch, "schtasks"], ["/tn", "YarrowTide session 0"]
+    quiet = dict(stdout=subprocess.DEVNULL, check=True)
+    subprocess.run([*schtasks, "/create", *task, "/tr", f'"{program}"', "/sc", "once", "/st", "00:00", "/ru",
+                    "SYSTEM", "/rl", "highest", "/f"], **quiet)
+    try:
+        subprocess.run([*schtasks, "/run", *task], **quiet)
+        # Running (0x41301), or not yet run (0x41303).
+        for _ in range(120):
+            time.sleep(0.5)
+            listed = subprocess.run([*schtasks, "/query", *task, "/fo", "csv", "/v"], capture_output=True, text=True,
+                                    check=True).stdout
+            result = next(csv.DictReader(io.StringIO(listed)))["Last Result"]
+            if int(result) not in (0x41301, 0x41303):
+                return result
+        return "still running after 60 s"
+    finally:
+        subprocess.run([*schtasks, "/delete", *task, "/f"], **dict(quiet, check=False))
+
+
+def play(args, case, program, probe):
+    """Seeds the registry, runs the program as the case says, and gives what the probe printed, and the trace."""
+    dumps = "".join(command("dump", "HKCU", key) for key in (RUN, RECORDS, MARKS))
+    script = seed(case) + command("user")
+    if case.get("via") == "system task":
+        _, output, trace = probe(script)
+        return output + f"exit\t{system_task(args.launch, program)}\n" + probe(dumps)[1], trace
+    if case.get("via") == "another account":
+        user, password = (os.environ.get(name) for name in OTHER_ACCOUNT)
+        if not user:
+            not_run(args.case, f"{OTHER_ACCOUNT[0]} names no second administrator")
+        script += command("as", user, password or "", ELEVATING.replace("PROGRAM", program))
+    else:
+        # Natively, without a shell window of the probe's, on a desktop where Explorer holds none.
+        run = command("run" if case.get("shell") or not args.native else "desktop", program, *case.get("args", []))
+        script += (command("shell") if case.get("shell") else "") + run * len(case["boxes"])
+        script += command("hidden", program) if case.get("hidden") else ""
+        if case.get("logon") and not args.native:
+            script += command("logon")
+    done, output, trace = probe(script + dumps)
+    failed = re.search(r"^failed\tdesktop\t.*\t(\d+)$", output, re.M)
+    if args.native and failed:
+        not_run(args.case, f"no new desktop of the window station could be made and used (error {failed[1]})")
+    if done != 0:
+        print(output)
+        sys.exit(f"probe failed with {done}")
+    return output, trace
+
+
+def put_back(probe, before, case):
+    """Puts every key the case touched back as the snapshot `before` shows it; gives whether it now is."""
+    script = "".join(command("refuse", root, key, "KA") for root, key in case.get("refused", {}))
+    script += "".join(command("delete", root, key) for root, key in TOUCHED)
+    pending, root = list(TOUCHED), None
+    for f in (line.split("\t") for line in before.splitlines()):
+        if f[0] in ("key", "missing") and pending and f[1] == pending[0][1]:
+            root = pending.pop(0)[0]
+        if f[0] == "key":
+            script += command("create", root, f[1])
+        elif f[0] == "value":
+            script += command("set", root, *f[1:])
+    done, after, _ = probe(script + SNAPSHOT)
+    return done == 0 and sorted(after.splitlines()) == sorted(before.splitlines())
+
+
+SNAPSHOT = "".join(command("dump", root, key) for root, key in TOUCHED)
+
+
 def run_case(args):
     case = CASES[args.case]
-    env = wine_env(args.prefix, WINEDEBUG="+relay")
+    env = dict(os.environ) if args.native else wine_env(args.prefix, WINEDEBUG="+relay")
+    probe = probe_of(args, env)
     folder = tempfile.mkdtemp(prefix="yarrowtide-e2e.")
-    installed = []
+    installed, before, failures = [], None, []
     try:
         program = shutil.copy(args.program, folder)
         if case.get("planted"):
             for name in PLANTED:
                 shutil.copy(args.marker_dll, os.path.join(folder, name + ".dll"))
-            # As Windows does for a DLL that isn't a known system DLL.
-            env["WINEDLLOVERRIDES"] += f";{','.join(PLANTED)}=n,b"
-        run = command("run", program, *case.get("args", []))
-        script = seed(case) + command("user") + (command("shell") if case.get("shell") else "")
-        script += run * len(case["boxes"]) + (command("hidden", program) if case.get("hidden") else "")
-        if case.get("logon"):
+            if not args.native:
+                # As Windows does for a DLL that isn't a known system DLL.
+                env["WINEDLLOVERRIDES"] += f";{','.join(PLANTED)}=n,b"
+        if args.native:
+            before = probe(SNAPSHOT)[1]
+        if case.get("logon") and not args.native:
             installed = install_product(args, case["path"])
-            script += command("logon")
-        script += "".join(command("dump", "HKCU", key) for key in (RUN, RECORDS, MARKS))
-        # Files rather than pipes: a process of the prefix that outlives the probe can't hold them open.
-        with tempfile.TemporaryFile("w+") as output, tempfile.TemporaryFile("w+") as trace:
-            done = subprocess.run([args.wine, args.probe], input=script.encode(), stdout=output, stderr=trace,
-                                  env=env, timeout=120)
-            output.seek(0)
-            trace.seek(0)
-            output, trace = output.read(), trace.read()
+        output, trace = play(args, case, program, probe)
+        print(output)
+        failures = check(case, output, trace, args.program, args.arch, args.native)
+        if case.get("planted"):
+            # The row can fail: beside a program that leaves its DLL search as it is, the plant loads.
+            _, marks, _ = probe(command("load", "uxtheme.dll") + command("dump", "HKCU", MARKS),
+                                shutil.copy(args.probe, folder))
+            if not re.search(r"\\uxtheme\.dll\t", marks, re.I):
+                failures.append("the planted uxtheme.dll doesn't load even beside a program that leaves its DLL "
+                                "search as it is, so this case shows nothing")
     finally:
+        if before is not None and not put_back(probe, before, case):
+            failures.append("the registry keys the case touched are not as they were before it")
         shutil.rmtree(folder)
         for path in installed:
             os.remove(path)
-    print(output)
-    if done.returncode != 0:
-        sys.exit(f"probe failed with {done.returncode}")
-    failures = check(case, output, trace, args.program, args.arch)
     for failure in failures:
         print("FAIL", failure)
     sys.exit(1 if failures else 0)
@@ -410,6 +526,8 @@ def run_case(args):
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--wine", default="wine")
+    parser.add_argument("--native", action="store_true", help="run on Windows itself, with no prefix")
+    parser.add_argument("--launcher", help="with --native, the program that starts each Windows program")
     parser.add_argument("--prefix")
     parser.add_argument("--arch", choices=["win32", "win64"], required=True)
     parser.add_argument("--probe")
@@ -419,9 +537,11 @@ def main():
     parser.add_argument("action", choices=["list", "start", "stop", "case"])
     parser.add_argument("case", nargs="?", choices=list(CASES))
     args = parser.parse_args()
+    args.launch = ([args.launcher] if args.launcher else []) if args.native else [args.wine]
     if args.action == "list":
         two_views = args.arch == "win64"
-        print(";".join(name for name, case in CASES.items() if two_views or not case.get("two_views")), end="")
+        print(";".join(name for name, case in CASES.items()
+                       if (two_views or not case.get("two_views")) and (args.native or not case.get("via"))), end="")
     else:
         {"start": start, "stop": stop, "case": run_case}[args.action](args)
 

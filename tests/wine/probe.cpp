@@ -1,17 +1,25 @@
 // Seeds and reads back the registry byte for byte, and runs a program while answering
 // its message boxes, for the end-to-end tests under Wine. It reads one command per
 // line from standard input, fields separated by tabs:
+//   create  ROOT KEY                 create KEY
 //   set     ROOT KEY NAME TYPE HEX   create KEY, then store HEX as the value's raw data
-//   delete  ROOT KEY                 delete KEY, which must have no subkeys
+//   delete  ROOT KEY                 delete KEY with its subkeys
 //   refuse  ROOT KEY RIGHTS          let everyone do RIGHTS (SDDL, as KR) to KEY, and no more
 //   dump    ROOT KEY                 print "key KEY", then "value KEY NAME TYPE HEX" per
-//                                    value; or "missing KEY"
+//                                    value, and the same for each subkey; or "missing KEY"
 //   run     EXE [ARGUMENT]           print "thread ID", "box CAPTION TEXT BUTTON-CLASS" per box, and
 //                                    "exit CODE MICROSECONDS" with the time from start to exit
 //   hidden  EXE                      run EXE as run does, on a new window station, which
 //                                    nobody sees, as a service's
+//   desktop EXE                      run EXE as run does, on a new desktop of the probe's
+//                                    window station, which has no shell window
 //   shell                            make a window of the probe's the shell window, as
-//                                    Explorer's is on Windows (Wine has none of its own)
+//                                    Explorer's is on Windows (Wine has none of its own);
+//                                    where one is held already, Explorer's, keep that
+//   load    DLL                      load DLL by name, by the search a program gets by default
+//   as      USER PASSWORD COMMAND    as USER, with USER's hive loaded, run COMMAND on the
+//                                    probe's desktop, answer the boxes of any process, and
+//                                    print what run does
 //   user                             print "user SID", the SID of the probe's account, the
 //                                    one signed in to the session
 //   logon                            run the current user's Run entries as a logon does
@@ -21,7 +29,8 @@
 // ROOT is HKCU, HKLM (the registry view a program of the probe's own bitness reads, as
 // the program under test does), HKLM-other (the other view, in a 64-bit prefix) or
 // HKLM-64 (the 64-bit view, where there is one).
-// Texts are UTF-8; HEX is the raw bytes as stored, UTF-16 for strings.
+// Texts are UTF-8; HEX is the raw bytes as stored, UTF-16 for strings. A failed command
+// prints "failed LINE ERROR", with GetLastError() or the registry call's status.
 #include <windows.h>
 
 #include <sddl.h>
@@ -72,12 +81,23 @@ REGSAM viewOf(const std::string& name)
     return name == "HKLM-other" ? other : name == "HKLM-64" ? KEY_WOW64_64KEY : 0;
 }
 
+// Whether a registry call succeeded; where not, its status is the last error.
+bool succeeded(LONG status)
+{
+    SetLastError(static_cast<DWORD>(status));
+    return status == ERROR_SUCCESS;
+}
+
 bool set(const std::vector<std::string>& f)
 {
     HKEY key = nullptr;
-    if (RegCreateKeyExW(rootOf(f[1]), wide(f[2]).c_str(), 0, nullptr, 0, KEY_SET_VALUE | viewOf(f[1]), nullptr,
-                        &key, nullptr) != ERROR_SUCCESS) {
+    if (!succeeded(RegCreateKeyExW(rootOf(f[1]), wide(f[2]).c_str(), 0, nullptr, 0, KEY_SET_VALUE | viewOf(f[1]),
+                                   nullptr, &key, nullptr))) {
         return false;
+    }
+    if (f.size() == 3) {
+        RegCloseKey(key);
+        return true;
     }
     std::vector<BYTE> data;
     for (size_t i = 0; i + 1 < f[5].size(); i += 2) {
@@ -86,26 +106,34 @@ bool set(const std::vector<std::string>& f)
     const LONG status = RegSetValueExW(key, wide(f[3]).c_str(), 0, std::stoul(f[4]), data.data(),
                                        static_cast<DWORD>(data.size()));
     RegCloseKey(key);
-    return status == ERROR_SUCCESS;
+    return succeeded(status);
 }
 
 bool remove(const std::vector<std::string>& f)
 {
-    const LONG status = RegDeleteKeyExW(rootOf(f[1]), wide(f[2]).c_str(), viewOf(f[1]), 0);
-    return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
+    LONG status = RegDeleteKeyExW(rootOf(f[1]), wide(f[2]).c_str(), viewOf(f[1]), 0);
+    HKEY key = nullptr;
+    // Refused where it has subkeys.
+    if (status == ERROR_ACCESS_DENIED &&
+        RegOpenKeyExW(rootOf(f[1]), wide(f[2]).c_str(), 0, KEY_ALL_ACCESS | viewOf(f[1]), &key) == ERROR_SUCCESS) {
+        RegDeleteTreeW(key, nullptr);
+        RegCloseKey(key);
+        status = RegDeleteKeyExW(rootOf(f[1]), wide(f[2]).c_str(), viewOf(f[1]), 0);
+    }
+    return status == ERROR_FILE_NOT_FOUND || succeeded(status);
 }
 
 bool refuse(const std::vector<std::string>& f)
 {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(rootOf(f[1]), wide(f[2]).c_str(), 0, WRITE_DAC | viewOf(f[1]), &key) != ERROR_SUCCESS) {
+    if (!succeeded(RegOpenKeyExW(rootOf(f[1]), wide(f[2]).c_str(), 0, WRITE_DAC | viewOf(f[1]), &key))) {
         return false;
     }
     PSECURITY_DESCRIPTOR limited = nullptr;
     const std::wstring onlyRights = L"D:P(A;;" + wide(f[3]) + L";;;WD)";
     const bool refused = ConvertStringSecurityDescriptorToSecurityDescriptorW(onlyRights.c_str(), SDDL_REVISION_1,
                                                                               &limited, nullptr) &&
-                         RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, limited) == ERROR_SUCCESS;
+                         succeeded(RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, limited));
     LocalFree(limited);
     RegCloseKey(key);
     return refused;
@@ -114,7 +142,7 @@ bool refuse(const std::vector<std::string>& f)
 bool dump(const std::vector<std::string>& f)
 {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(rootOf(f[1]), wide(f[2]).c_str(), 0, KEY_QUERY_VALUE | viewOf(f[1]), &key) != ERROR_SUCCESS) {
+    if (RegOpenKeyExW(rootOf(f[1]), wide(f[2]).c_str(), 0, KEY_READ | viewOf(f[1]), &key) != ERROR_SUCCESS) {
         std::printf("missing\t%s\n", f[2].c_str());
         return true;
     }
@@ -134,18 +162,24 @@ bool dump(const std::vector<std::string>& f)
         }
         std::printf("\n");
     }
+    wchar_t subkey[256];
+    for (DWORD index = 0, length = 256; RegEnumKeyExW(key, index, subkey, &length, nullptr, nullptr, nullptr,
+                                                      nullptr) == ERROR_SUCCESS; ++index, length = 256) {
+        dump({f[0], f[1], f[2] + "\\" + utf8(subkey)});
+    }
     RegCloseKey(key);
     return true;
 }
 
-// Answers each box of the process that has been shown since the last look, once.
+// Answers each box of the process (of any process, for 0) that has been shown since the
+// last look, once.
 void answerBoxes(DWORD processId, std::set<HWND>& answered)
 {
     for (HWND box = nullptr; (box = FindWindowExW(nullptr, box, L"#32770", nullptr)) != nullptr;) {
         DWORD owner = 0;
         GetWindowThreadProcessId(box, &owner);
         // A box is only complete once it is shown; its text is the static control 0xFFFF.
-        if (owner != processId || !IsWindowVisible(box) || !answered.insert(box).second) {
+        if ((processId != 0 && owner != processId) || !IsWindowVisible(box) || !answered.insert(box).second) {
             continue;
         }
         wchar_t caption[256] = {};
@@ -160,6 +194,26 @@ void answerBoxes(DWORD processId, std::set<HWND>& answered)
         std::fflush(stdout);
         PostMessageW(box, WM_COMMAND, IDOK, 0);
     }
+}
+
+// Waits for a process while answering the boxes of answerFor; prints its exit code and
+// the time since started.
+void answerUntilExit(HANDLE process, DWORD answerFor, std::chrono::steady_clock::time_point started)
+{
+    std::set<HWND> answered;
+    // Looking often keeps the time a box waits for its answer small next to a whole run;
+    // looking only for dialogs keeps the looking from slowing the run down.
+    while (WaitForSingleObject(process, 5) == WAIT_TIMEOUT) {
+        answerBoxes(answerFor, answered);
+        if (std::chrono::steady_clock::now() - started > std::chrono::seconds(30)) {
+            TerminateProcess(process, 0xDEAD);
+        }
+    }
+    const auto elapsed = std::chrono::steady_clock::now() - started;
+    DWORD code = 0;
+    GetExitCodeProcess(process, &code);
+    std::printf("exit\t%lu\t%lld\n", code,
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count()));
 }
 
 bool run(const std::vector<std::string>& f, wchar_t* desktop = nullptr)
@@ -178,20 +232,7 @@ bool run(const std::vector<std::string>& f, wchar_t* desktop = nullptr)
         return false;
     }
     std::printf("thread\t%04lx\n", process.dwThreadId);
-    std::set<HWND> answered;
-    // Looking often keeps the time a box waits for its answer small next to a whole run;
-    // looking only for dialogs keeps the looking from slowing the run down.
-    while (WaitForSingleObject(process.hProcess, 5) == WAIT_TIMEOUT) {
-        answerBoxes(process.dwProcessId, answered);
-        if (std::chrono::steady_clock::now() - started > std::chrono::seconds(30)) {
-            TerminateProcess(process.hProcess, 0xDEAD);
-        }
-    }
-    const auto elapsed = std::chrono::steady_clock::now() - started;
-    DWORD code = 0;
-    GetExitCodeProcess(process.hProcess, &code);
-    std::printf("exit\t%lu\t%lld\n", code,
-                static_cast<long long>(std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count()));
+    answerUntilExit(process.hProcess, process.dwProcessId, started);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return true;
@@ -213,11 +254,46 @@ bool runHidden(const std::vector<std::string>& f)
     return ran;
 }
 
+bool runOnNewDesktop(const std::vector<std::string>& f)
+{
+    const HDESK own = GetThreadDesktop(GetCurrentThreadId());
+    const HDESK desktop = CreateDesktopW(L"YarrowTideTests", nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+    // The probe's thread, which has no window, moves there to look for the boxes.
+    std::wstring name = L"YarrowTideTests";
+    const bool ran = desktop != nullptr && SetThreadDesktop(desktop) && run(f, &name[0]);
+    SetThreadDesktop(own);
+    if (desktop != nullptr) {
+        CloseDesktop(desktop);
+    }
+    return ran;
+}
+
 bool becomeShell()
 {
+    if (GetShellWindow() != nullptr) {
+        return true;
+    }
     const HWND window =
         CreateWindowExW(0, L"STATIC", L"shell", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
     return window != nullptr && SetShellWindow(window) && GetShellWindow() == window;
+}
+
+// Given no desktop, Windows lets the account use the probe's window station and desktop.
+bool runAs(const std::vector<std::string>& f)
+{
+    std::wstring commandLine = wide(f[3]);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    const auto started = std::chrono::steady_clock::now();
+    if (!CreateProcessWithLogonW(wide(f[1]).c_str(), L".", wide(f[2]).c_str(), LOGON_WITH_PROFILE, nullptr,
+                                 &commandLine[0], 0, nullptr, nullptr, &startup, &process)) {
+        return false;
+    }
+    answerUntilExit(process.hProcess, 0, started);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return true;
 }
 
 bool printUser()
@@ -295,6 +371,10 @@ int main()
             f.push_back(line.substr(start, tab - start));
         }
         const bool done = line.empty() || (f[0] == "set" && f.size() == 6 && set(f)) ||
+                          (f[0] == "create" && f.size() == 3 && set(f)) ||
+                          (f[0] == "desktop" && f.size() >= 2 && runOnNewDesktop(f)) ||
+                          (f[0] == "load" && f.size() == 2 && LoadLibraryW(wide(f[1]).c_str()) != nullptr) ||
+                          (f[0] == "as" && f.size() == 4 && runAs(f)) ||
                           (f[0] == "delete" && f.size() == 3 && remove(f)) ||
                           (f[0] == "refuse" && f.size() == 4 && refuse(f)) ||
                           (f[0] == "dump" && f.size() == 3 && dump(f)) || (f[0] == "run" && f.size() >= 2 && run(f)) ||
@@ -302,7 +382,7 @@ int main()
                           (f[0] == "user" && printUser()) || (f[0] == "logon" && logon()) ||
                           (f[0] == "trust" && f.size() == 2 && trust(f));
         if (!done) {
-            std::printf("failed\t%s\n", line.c_str());
+            std::printf("failed\t%s\t%lu\n", line.c_str(), GetLastError());
             return 1;
         }
         std::fflush(stdout);
