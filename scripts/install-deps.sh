@@ -11,6 +11,8 @@ packages=(
   osslsigncode openssl ca-certificates libengine-pkcs11-openssl softhsm2
   "$@"
 )
+# The workflow lint runs on Node; a machine that has none gets Debian's.
+command -v node >/dev/null && command -v npm >/dev/null || packages+=(nodejs npm)
 
 dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
 
