@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-work=$(mktemp -d /tmp/reproducible.XXXXXX)
+work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 for folder in one/src second-copy-in-a-longer-folder/yarrowtide-autostart; do
   mkdir -p "$work/$folder"

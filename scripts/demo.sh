@@ -16,7 +16,7 @@ done
 output=build/windows-$build
 
 export WINEDEBUG=-all
-WINEPREFIX=$(mktemp -d /tmp/yarrowtide-demo.XXXXXX)
+WINEPREFIX=$(mktemp -d)
 export WINEPREFIX
 trap '/usr/bin/python3 tests/wine/e2e.py --arch $arch --prefix "$WINEPREFIX" stop; rm -rf "$WINEPREFIX"' EXIT
 /usr/bin/python3 tests/wine/e2e.py --wine "$loader" --prefix "$WINEPREFIX" --arch $arch start

@@ -15,7 +15,7 @@ read -r build arch loader <<<"$pick"
 cmake --preset "windows-$build" >/dev/null
 cmake --build --preset "windows-$build" >/dev/null
 export WINEDEBUG=-all WINEARCH=$arch WINEDLLOVERRIDES="mscoree,mshtml="
-WINEPREFIX=$(mktemp -d /tmp/yarrowtide-pictures.XXXXXX)
+WINEPREFIX=$(mktemp -d)
 export WINEPREFIX
 trap '/usr/bin/python3 tests/wine/e2e.py --arch $arch --prefix "$WINEPREFIX" stop
       rm -rf "$WINEPREFIX" "${screen-}"' EXIT
@@ -28,7 +28,7 @@ mkdir -p docs/pictures
 reg() { "$loader" reg "$@" >/dev/null 2>&1 || true; }
 maker='HKLM\Software\Yarrowtide'
 run_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
-screen=$(mktemp /tmp/yarrowtide-screen.XXXXXX.png)
+screen=$(mktemp --suffix=.png)
 
 # Runs the program, waits until its box is drawn on the otherwise black screen, saves
 # the box cropped, and answers it with Return.

@@ -5,8 +5,16 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 cmake --preset windows-x86 >/dev/null
-sources=(registry/registry_key.cpp toggle/nobody_sees.cpp toggle/registry_views.cpp toggle/run_list_policy.cpp
-         toggle/signed_in_user.cpp toggle/toggle_autostart.cpp toggle/main.cpp)
+# The product's C++ sources, as the build compiles them; the tests' own are left out.
+mapfile -t sources < <(/usr/bin/python3 - build/windows-x86/compile_commands.json <<'EOF'
+import json
+import os
+import sys
+files = {os.path.relpath(entry["file"]) for entry in json.load(open(sys.argv[1]))}
+print("\n".join(sorted(f for f in files if f.endswith(".cpp") and not f.startswith("tests" + os.sep))))
+EOF
+)
+[ ${#sources[@]} -gt 0 ] || { echo "static analysis: no product sources in compile_commands.json" >&2; exit 1; }
 
 # clang does not find the C++ library headers of Debian's MinGW compiler by itself,
 # so it is handed the compiler's own search list.

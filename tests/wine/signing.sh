@@ -15,7 +15,7 @@
 set -euo pipefail
 description=$1 wine=$2 prefix=$3 arch=$4 probe=$5 program=$6 marker_dll=$7 marker_exe=$8
 root=$(cd "$(dirname "$0")/../.." && pwd)
-work=$(mktemp -d /tmp/yarrowtide-signing.XXXXXX)
+work=$(mktemp -d)
 # Every step runs, though one fails.
 trap 'set +e; kill ${listener-} 2>/dev/null; grep -hs "^sign.sh: " "$work/traced.log" >&2; rm -rf "$work"' EXIT
 cd "$work"
