@@ -1,29 +1,13 @@
 #!/usr/bin/env bash
-# Signs a built executable with Authenticode (SHA-256), as a maker does at release:
+# Signs a built executable with Authenticode (SHA-256) and verifies it, as a maker does at
+# release. docs/releasing.md says what it promises, and how to call it by hand and in CI.
 #   sign.sh [--ca FILE] [--tsa-ca FILE] [--timeout SECONDS] (--timestamp URL | --no-timestamp)
 #           --pkcs12 FILE IN.exe OUT.exe
 #   sign.sh [--ca FILE] [--tsa-ca FILE] [--timeout SECONDS] (--timestamp URL | --no-timestamp)
 #           --pkcs11-module MODULE --key URI --cert FILE IN.exe OUT.exe
-# The PKCS#12 file's password, or the token's PIN, comes from YARROWTIDE_SIGN_PASSWORD,
-# never from the command line, where the process list would show it; the script starts
-# itself again without it before it runs anything, so that no process's environment holds
-# it, and hands it to osslsigncode on standard input. An empty PIN is refused before
-# anything touches the token, which would count it as a failed login. --key is a PKCS#11 URI
-# (pkcs11:token=...;object=...), --cert the certificate chain in PEM. --timestamp is an
-# RFC 3161 time-stamp server, without which Windows rejects the signature once its
-# certificate expires: the script refuses to sign without one unless --no-timestamp says so
-# on purpose (tests, in-house builds). The signature's description, which the elevation
-# prompt shows as the program's name, is IN's own FileDescription.
-# OUT is written only once the new signature verifies: its chain against --ca (default: the
-# system's CA bundle), with the code-signing purpose, and the time stamp's chain against
-# --tsa-ca (default: the --ca file, or the system's bundle without one). OUT's folder is
-# made where it is missing; OUT is replaced whole, and a failure leaves an existing OUT as
-# it was. IN is never changed. Each run of osslsigncode that takes longer than --timeout
-# (default 300) seconds is ended: a time-stamp server or a revocation list's server that
-# never answers can't hold a release, and its secret, for hours. Every failure prints one
-# line and exits non-zero: 2 for a wrong command line, 1 for anything else; the script exits
-# 0 exactly when OUT is the new file. Ctrl-C or any other signal that ends a process by
-# default ends osslsigncode too, writes no OUT and ends the script by that signal.
+# The PKCS#12 file's password, or the token's PIN, comes from YARROWTIDE_SIGN_PASSWORD.
+# Exit status: 0 exactly when OUT is the new, verified file; 2 for a wrong command line;
+# 1 for anything else, or the signal that stopped it; every failure prints one line.
 # The secret must not reach a trace (bash -x), a command line, an environment, a file or a
 # core dump: tracing and exporting every variable (set -a, which a caller's SHELLOPTS or
 # BASH_ENV may turn on) are off from here on, and no process of the script dumps core.
