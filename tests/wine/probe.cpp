@@ -19,7 +19,7 @@
 //   load    DLL                      load DLL by name, by the search a program gets by default
 //   as      USER PASSWORD COMMAND    as USER, with USER's hive loaded, run COMMAND on the
 //                                    probe's desktop, answer the boxes of any process, and
-//                                    print what run does
+//                                    print them and COMMAND's exit code as run does
 //   user                             print "user SID", the SID of the probe's account, the
 //                                    one signed in to the session
 //   logon                            run the current user's Run entries as a logon does
@@ -285,12 +285,12 @@ bool runAs(const std::vector<std::string>& f)
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    const auto started = std::chrono::steady_clock::now();
+    // It returns once the account's profile is loaded, which its first logon makes.
     if (!CreateProcessWithLogonW(wide(f[1]).c_str(), L".", wide(f[2]).c_str(), LOGON_WITH_PROFILE, nullptr,
                                  &commandLine[0], 0, nullptr, nullptr, &startup, &process)) {
         return false;
     }
-    answerUntilExit(process.hProcess, 0, started);
+    answerUntilExit(process.hProcess, 0, std::chrono::steady_clock::now());
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return true;
