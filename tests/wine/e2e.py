@@ -433,6 +433,8 @@ def system_task(launch, program):
                 return result
         return "still running after 60 s"
     finally:
+        # A program still running waits on a box nobody can answer.
+        subprocess.run([*schtasks, "/end", *task], **dict(quiet, check=False))
         subprocess.run([*schtasks, "/delete", *task, "/f"], **dict(quiet, check=False))
 
 
@@ -513,11 +515,17 @@ def run_case(args):
                 failures.append("the planted uxtheme.dll doesn't load even beside a program that leaves its DLL "
                                 "search as it is, so this case shows nothing")
     finally:
-        if before is not None and not put_back(probe, before, case):
-            failures.append("the registry keys the case touched are not as they were before it")
+        restored = before is None or put_back(probe, before, case)
         shutil.rmtree(folder)
         for path in installed:
             os.remove(path)
+        # Also where the case ended early, as not run or with a failed probe.
+        if not restored:
+            finish(failures + ["the registry keys the case touched are not as they were before it"])
+    finish(failures)
+
+
+def finish(failures):
     for failure in failures:
         print("FAIL", failure)
     sys.exit(1 if failures else 0)
