@@ -32,8 +32,9 @@ RUN = r"Software\Microsoft\Windows\CurrentVersion\Run"
 RECORDS = r"Software\Microsoft\Windows\CurrentVersion\Explorer\StartupApproved\Run"
 # Where "Do not process the legacy run list" is set, for the user and for the machine.
 POLICIES = r"Software\Microsoft\Windows\CurrentVersion\Policies\Explorer"
-# Where the marker leaves its path each time it is loaded or started.
-MARKS = r"Software\Yarrowtide Tests\Marks"
+# The tests' own key, and in it where the marker leaves its path each time it is loaded or started.
+TESTS = r"Software\Yarrowtide Tests"
+MARKS = TESTS + r"\Marks"
 ENTRY = "YarrowTide Desktop"
 REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD = 1, 2, 3, 4
 HKLM, HKU = 0x80000002, 0x80000003
@@ -77,7 +78,7 @@ DEFAULT_PATH = sz("C:\\Yarrow\0")
 # one from its side-by-side store, never from beside the program.
 PLANTED = ["uxtheme", "comctl32"]
 # Every key a case seeds, and so, natively, puts back.
-TOUCHED = [("HKLM", MAKER), ("HKLM-other", MAKER), ("HKCU", RUN), ("HKCU", RECORDS), ("HKCU", MARKS),
+TOUCHED = [("HKLM", MAKER), ("HKLM-other", MAKER), ("HKCU", RUN), ("HKCU", RECORDS), ("HKCU", TESTS),
            ("HKCU", POLICIES), ("HKLM-64", POLICIES)]
 # The second administrator of the case "another-account", which the Windows job makes, and
 # the launcher it starts the program with, which isn't elevated: it elevates the program
