@@ -16,6 +16,7 @@ session 0, and started by another account's elevation.
 """
 import argparse
 import csv
+import difflib
 import io
 import os
 import re
@@ -74,6 +75,8 @@ NEIGHBOURS = {"Other": sz("C:\\other.exe\0"), "Flags": (REG_DWORD, b"\x01\0\0\0"
 OTHER_RECORDS = {"Other": DISABLED, "Enabled": record(2)}
 NO_KEY, NO_VALUE, UNCHANGED, REMOVED = "no key", "no value", "unchanged", "removed"
 DEFAULT_PATH = sz("C:\\Yarrow\0")
+# Where comctl32.dll 6 lies: a folder of its own in the side-by-side store, on Windows and Wine alike.
+SIDE_BY_SIDE_CONTROLS = r"\\winsxs\\[^\\|]*_microsoft\.windows\.common-controls_[0-9a-f]+_6\.0\.[^\\|]*\\comctl32\.dll"
 # DLLs that showing a box loads, the themed controls' own among them: Windows takes that
 # one from its side-by-side store, never from beside the program.
 PLANTED = ["uxtheme", "comctl32"]
@@ -83,9 +86,12 @@ TOUCHED = [("HKLM", MAKER), ("HKLM-other", MAKER), ("HKCU", RUN), ("HKCU", RECOR
 # The second administrator of the case "another-account", which the Windows job makes, and
 # the launcher it starts the program with, which isn't elevated: it elevates the program
 # (ShellExecuteEx, verb runas) and exits with its exit code, or 1000 more where the entry
-# landed in the hive of its own account, which is the elevated program's too.
+# landed in the hive of its own account, which is the elevated program's too; or with
+# LAUNCHER_FAILED where Start-Process fails.
 OTHER_ACCOUNT = ("YARROWTIDE_OTHER_ACCOUNT", "YARROWTIDE_OTHER_PASSWORD")
-ELEVATING = ("powershell -NoProfile -Command \"$run = Start-Process -FilePath 'PROGRAM' -Verb RunAs -Wait -PassThru; "
+LAUNCHER_FAILED = 3000
+ELEVATING = ("powershell -NoProfile -Command \"try { $run = Start-Process -FilePath 'PROGRAM' -Verb RunAs -Wait "
+             f"-PassThru -ErrorAction Stop }} catch {{ exit {LAUNCHER_FAILED} }}; "
              f"exit ($run.ExitCode + 1000 * [int][bool](Get-ItemProperty 'HKCU:\\{RUN}' -Name '{ENTRY}' -EA 0))\"")
 
 # path: the maker key's "path" value in the registry view the program reads; path_other: the
@@ -323,11 +329,19 @@ def check(case, output, trace, program, arch, native):
     lines = [line.split("\t") for line in output.splitlines()]
     boxes = [fields[1:] for fields in lines if fields[0] == "box"]
     expect("boxes", [tuple(box[:2]) for box in boxes], [box[:2] for box in case["boxes"]])
-    # The themed button of common controls 6, which the manifest asks for, whatever its build number.
-    expect("OK button classes", [re.sub(r"^6\.0\.\d+\.\d+!", "6.0.*!", box[2]) for box in boxes],
-           ["6.0.*!Button"] * len(boxes))
+    # The themed button of common controls 6, which the manifest asks for, whatever its build number: Windows and
+    # Wine alike load those from the side-by-side store for the box.
+    expect("common controls 6 loaded", [bool(re.search(SIDE_BY_SIDE_CONTROLS, box[3], re.I)) for box in boxes],
+           [True] * len(boxes))
+    if not native:
+        # Wine names the button's class atom by the versioned class; Windows need not.
+        expect("OK button classes", [re.sub(r"^6\.0\.\d+\.\d+!", "6.0.*!", box[2]) for box in boxes],
+               ["6.0.*!Button"] * len(boxes))
     unseen = case.get("hidden") or case.get("via") == "system task"
-    expect("exit codes", [f[1] for f in lines if f[0] == "exit"], ["0"] * len(case["boxes"]) + (["1"] if unseen else []))
+    exits = [f[1] for f in lines if f[0] == "exit"]
+    expect("exit codes", exits, ["0"] * len(case["boxes"]) + (["1"] if unseen else []))
+    if str(LAUNCHER_FAILED) in exits:
+        failures.append("the launcher's Start-Process failed: the other account could not start the program")
     dumped = {f[1]: None if f[0] == "missing" else {} for f in lines if f[0] in ("key", "missing")}
     for f in lines:
         if f[0] == "value":
@@ -485,6 +499,13 @@ def put_back(probe, before, case):
 
 
 SNAPSHOT = "".join(command("dump", root, key) for root, key in TOUCHED)
+# What a table compares before its first case and after its last, through reg.exe: every key the cases seed or the
+# marker makes, the tests' own key whole. Named apart from TOUCHED, and read apart from the probe, so that neither a
+# key that TOUCHED lacks nor a fault of put_back hides a change.
+UNCHANGED_BY_TABLE = [f"HKLM\\{MAKER}", f"HKLM\\{POLICIES}", f"HKCU\\{RUN}", f"HKCU\\{RECORDS}", f"HKCU\\{POLICIES}",
+                      f"HKCU\\{TESTS}"]
+# The Users group, which every account signed in to Windows belongs to.
+USERS = "S-1-5-32-545"
 
 
 def run_case(args):
@@ -494,6 +515,10 @@ def run_case(args):
     folder = tempfile.mkdtemp(prefix="yarrowtide-e2e.")
     installed, before, failures = [], None, []
     try:
+        if args.native:
+            # Python makes the folder for its own account alone, which the other account's launcher must read.
+            subprocess.run([*args.launch, "icacls", folder, "/grant", f"*{USERS}:(OI)(CI)RX"], stdout=subprocess.DEVNULL,
+                           check=True)
         program = shutil.copy(args.program, folder)
         if case.get("planted"):
             for name in PLANTED:
@@ -532,6 +557,117 @@ def finish(failures):
     sys.exit(1 if failures else 0)
 
 
+def listed(args):
+    """The cases that run with these arguments: the other view's only in a 64-bit prefix, the Windows-only ones
+    natively only."""
+    return [name for name, case in CASES.items()
+            if (args.arch == "win64" or not case.get("two_views")) and (args.native or not case.get("via"))]
+
+
+def read_facts(args):
+    """What the probe says this Windows is, by the first field of each line."""
+    env = dict(os.environ) if args.native else wine_env(args.prefix)
+    done, output, _ = probe_of(args, env)(command("facts"))
+    if done != 0:
+        sys.exit(f"the probe's facts failed with {done}: {output}")
+    return {fields[0]: fields[1:] for fields in (line.split("\t") for line in output.splitlines())}
+
+
+def runner_name(facts):
+    product, version, build = facts["windows"]
+    return f"{product}, {version}, build {build}"
+
+
+def facts(args):
+    """Prints what this runner is, and exits 1, with one line that says why, where the table can't run here."""
+    f = read_facts(args)
+    shell = "none" if f["shell"] == ["none"] else f"{f['shell'][1]} ({f['shell'][0]}), {f['shell'][2]}"
+    enable_lua, consent, filter_token = f["uac"]
+    print(f"Windows:         {runner_name(f)}\n"
+          f"session:         {f['session'][0]}\n"
+          f"integrity level: {f['integrity'][0]}\n"
+          f"EnableLUA {enable_lua}, ConsentPromptBehaviorAdmin {consent}, FilterAdministratorToken {filter_token}\n"
+          f"shell window:    {shell}\n"
+          f"window station:  {f['station'][0]}")
+    why = []
+    if f["integrity"][0] != "High":
+        why.append(f"the table needs a High integrity level to answer an elevated program's boxes; this runner "
+                   f"gives {f['integrity'][0]}")
+    if f["session"][0] == "0" or f["station"][0] != "visible":
+        why.append(f"nobody could see this runner's desktop: session {f['session'][0]}, window station "
+                   f"{f['station'][0]}")
+    if why:
+        # The one line GitHub's runner also shows as the job's error.
+        sys.exit(("::error::" if os.environ.get("GITHUB_ACTIONS") else "") + "; ".join(why))
+
+
+def registry_snapshot(args):
+    """Every key in UNCHANGED_BY_TABLE with its subkeys, in both views, as reg.exe shows them."""
+    env = dict(os.environ) if args.native else wine_env(args.prefix)
+    shown = []
+    for key in UNCHANGED_BY_TABLE:
+        for view in ("/reg:32", "/reg:64"):
+            done = subprocess.run([*args.launch, "reg", "query", key, "/s", view], stdout=subprocess.PIPE,
+                                  stderr=subprocess.STDOUT, env=env)
+            # A key that isn't there: exit code 1, and an error line in the system's language.
+            shown += [f"== {key} {view}"] + (done.stdout.decode(errors="replace").splitlines() if done.returncode == 0
+                                              else [f"missing ({done.returncode})"])
+    return shown
+
+
+def driver_options(args):
+    """The options of this run, for a case that runs as a process of its own."""
+    options = ["--arch", args.arch, "--wine", args.wine] + (["--native"] if args.native else [])
+    for name in ("launcher", "prefix", "probe", "program", "marker_dll", "marker_exe"):
+        if getattr(args, name):
+            options += ["--" + name.replace("_", "-"), getattr(args, name)]
+    return options
+
+
+def table(args):
+    """Runs each case as `case` does, its lines prefixed by its name, and checks the keys the cases touch
+    independently of their own putting back; exits 1 where a case failed or those keys changed."""
+    names = args.cases.split(",") if args.cases else listed(args)
+    unknown = sorted(set(names) - set(CASES))
+    if unknown:
+        sys.exit(f"no such case: {', '.join(unknown)}")
+    runner = runner_name(read_facts(args))
+    before = registry_snapshot(args)
+    passed, failed, not_run, not_checked = [], [], [], []
+    try:
+        for name in names:
+            done = subprocess.run([sys.executable, os.path.abspath(__file__), *driver_options(args), "case", name],
+                                  stdout=subprocess.PIPE, stderr=subprocess.STDOUT, encoding="utf-8",
+                                  errors="replace")
+            lines = done.stdout.splitlines()
+            for line in lines:
+                print(f"{name}: {line}", flush=True)
+            reasons = [line for line in lines if line.startswith("not run: ")]
+            if done.returncode:
+                failed.append(name)
+            elif reasons:
+                not_run += reasons
+            else:
+                passed.append(name)
+            not_checked += [line[len("not checked: "):] for line in lines if line.startswith("not checked: ")]
+    finally:
+        changed = [line for line in difflib.unified_diff(before, registry_snapshot(args), "before", "after",
+                                                          lineterm="")]
+    if changed:
+        print("FAIL the keys the cases touch are not as they were before the table:", *changed, sep="\n")
+    skipped = len(names) - len(passed) - len(failed)
+    counts = f"{len(passed)} passed, {len(failed)} failed, {skipped} skipped"
+    if args.summary:
+        summary = [f"### End-to-end table on {runner}", "", counts, ""] + [f"- failed: {name}" for name in failed]
+        summary += [f"- {reason}" for reason in not_run]
+        summary += [f"- not checked in any row: {item}" for item in dict.fromkeys(not_checked)]
+        summary += ["- the keys the cases touch changed:", "", "```diff", *changed, "```"] if changed else []
+        with open(args.summary, "a", encoding="utf-8") as out:
+            out.write("\n".join(summary) + "\n")
+    print(counts)
+    sys.exit(1 if failed or changed else 0)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--wine", default="wine")
@@ -543,16 +679,24 @@ def main():
     parser.add_argument("--program")
     parser.add_argument("--marker-dll")
     parser.add_argument("--marker-exe")
-    parser.add_argument("action", choices=["list", "start", "stop", "case"])
+    parser.add_argument("--built", metavar="FOLDER",
+                        help="the build folder, or the CI artifact, that holds the program and tests/wine/'s helpers")
+    parser.add_argument("--cases", help="with table, the cases to run, by name, separated by commas; all by default")
+    parser.add_argument("--summary", metavar="FILE", help="with table, append a summary in Markdown to FILE")
+    parser.add_argument("action", choices=["list", "start", "stop", "case", "facts", "table"])
     parser.add_argument("case", nargs="?", choices=list(CASES))
     args = parser.parse_args()
     args.launch = ([args.launcher] if args.launcher else []) if args.native else [args.wine]
+    if args.built:
+        helpers = os.path.join(args.built, "tests", "wine")
+        args.program = args.program or os.path.join(args.built, "YarrowTideAutostart.exe")
+        args.probe = args.probe or os.path.join(helpers, "probe.exe")
+        args.marker_dll = args.marker_dll or os.path.join(helpers, "marker_dll.dll")
+        args.marker_exe = args.marker_exe or os.path.join(helpers, "marker_exe.exe")
     if args.action == "list":
-        two_views = args.arch == "win64"
-        print(";".join(name for name, case in CASES.items()
-                       if (two_views or not case.get("two_views")) and (args.native or not case.get("via"))), end="")
+        print(";".join(listed(args)), end="")
     else:
-        {"start": start, "stop": stop, "case": run_case}[args.action](args)
+        {"start": start, "stop": stop, "case": run_case, "facts": facts, "table": table}[args.action](args)
 
 
 if __name__ == "__main__":

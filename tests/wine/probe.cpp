@@ -7,8 +7,10 @@
 //   refuse  ROOT KEY RIGHTS          let everyone do RIGHTS (SDDL, as KR) to KEY, and no more
 //   dump    ROOT KEY                 print "key KEY", then "value KEY NAME TYPE HEX" per
 //                                    value, and the same for each subkey; or "missing KEY"
-//   run     EXE [ARGUMENT]           print "thread ID", "box CAPTION TEXT BUTTON-CLASS" per box, and
-//                                    "exit CODE MICROSECONDS" with the time from start to exit
+//   run     EXE [ARGUMENT]           print "thread ID", "box CAPTION TEXT BUTTON-CLASS CONTROLS" per
+//                                    box, CONTROLS being the paths of every comctl32.dll loaded in
+//                                    the box's process, joined by "|", and "exit CODE MICROSECONDS"
+//                                    with the time from start to exit
 //   hidden  EXE                      run EXE as run does, on a new window station, which
 //                                    nobody sees, as a service's
 //   desktop EXE                      run EXE as run does, on a new desktop of the probe's
@@ -26,6 +28,10 @@
 //                                    (wineboot), and wait until all it started have ended
 //   trust   FILE                     print "trust FILE RESULT", what WinVerifyTrust says of
 //                                    FILE's Authenticode signature, in hex
+//   facts                            print what this Windows is: "windows PRODUCT VERSION BUILD",
+//                                    "session N", "integrity LEVEL", "uac ENABLELUA CONSENT FILTER"
+//                                    (each "none" where unset), "shell PID IMAGE ACCOUNT" or
+//                                    "shell none", and "station visible" or "station not visible"
 // ROOT is HKCU, HKLM (the registry view a program of the probe's own bitness reads, as
 // the program under test does), HKLM-other (the other view, in a 64-bit prefix) or
 // HKLM-64 (the 64-bit view, where there is one).
@@ -33,6 +39,7 @@
 // prints "failed LINE ERROR", with GetLastError() or the registry call's status.
 #include <windows.h>
 
+#include <psapi.h>
 #include <sddl.h>
 #include <softpub.h>
 #include <wintrust.h>
@@ -171,6 +178,31 @@ bool dump(const std::vector<std::string>& f)
     return true;
 }
 
+// The paths of every comctl32.dll loaded in the process `processId`, joined by "|". The
+// common controls 6 that a manifest asks for load from a folder of their own in the
+// side-by-side store, WinSxS; the older ones from the system directory.
+std::string commonControlsOf(DWORD processId)
+{
+    const HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId);
+    HMODULE modules[1024];
+    DWORD size = 0;
+    std::string paths;
+    if (process != nullptr && EnumProcessModulesEx(process, modules, sizeof modules, &size, LIST_MODULES_ALL)) {
+        const std::wstring name = L"\\comctl32.dll";
+        for (DWORD i = 0; i < size / sizeof modules[0] && i < 1024; ++i) {
+            wchar_t path[MAX_PATH];
+            const std::wstring file(path, GetModuleFileNameExW(process, modules[i], path, MAX_PATH));
+            if (file.size() >= name.size() && _wcsicmp(file.c_str() + file.size() - name.size(), name.c_str()) == 0) {
+                paths += (paths.empty() ? "" : "|") + utf8(file);
+            }
+        }
+    }
+    if (process != nullptr) {
+        CloseHandle(process);
+    }
+    return paths;
+}
+
 // Answers each box of the process (of any process, for 0) that has been shown since the
 // last look, once.
 void answerBoxes(DWORD processId, std::set<HWND>& answered)
@@ -190,7 +222,8 @@ void answerBoxes(DWORD processId, std::set<HWND>& answered)
         // A class name as registered, with comctl32 6's version where it is active, since
         // window classes and clipboard formats name their atoms from one table.
         GetClipboardFormatNameW(GetClassLongW(GetDlgItem(box, IDOK), GCW_ATOM), buttonClass, 256);
-        std::printf("box\t%s\t%s\t%s\n", utf8(caption).c_str(), utf8(text).c_str(), utf8(buttonClass).c_str());
+        std::printf("box\t%s\t%s\t%s\t%s\n", utf8(caption).c_str(), utf8(text).c_str(), utf8(buttonClass).c_str(),
+                    commonControlsOf(owner).c_str());
         std::fflush(stdout);
         PostMessageW(box, WM_COMMAND, IDOK, 0);
     }
@@ -286,8 +319,11 @@ bool runAs(const std::vector<std::string>& f)
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
     // It returns once the account's profile is loaded, which its first logon makes.
-    if (!CreateProcessWithLogonW(wide(f[1]).c_str(), L".", wide(f[2]).c_str(), LOGON_WITH_PROFILE, nullptr,
-                                 &commandLine[0], 0, nullptr, nullptr, &startup, &process)) {
+    // The account may not read the probe's own current directory.
+    wchar_t system[MAX_PATH];
+    if (GetSystemDirectoryW(system, MAX_PATH) == 0 ||
+        !CreateProcessWithLogonW(wide(f[1]).c_str(), L".", wide(f[2]).c_str(), LOGON_WITH_PROFILE, nullptr,
+                                 &commandLine[0], 0, nullptr, system, &startup, &process)) {
         return false;
     }
     answerUntilExit(process.hProcess, 0, std::chrono::steady_clock::now());
@@ -359,6 +395,103 @@ bool trust(const std::vector<std::string>& f)
     return true;
 }
 
+// The value `name` of the key `path` under HKEY_LOCAL_MACHINE, in the 64-bit view where
+// there is one, as text; "none" where it can't be read.
+std::string machineSetting(const wchar_t* path, const wchar_t* name)
+{
+    HKEY key = nullptr;
+    BYTE data[512] = {};
+    DWORD size = sizeof data - sizeof(wchar_t);
+    DWORD type = REG_NONE;
+    const bool read = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key) ==
+                          ERROR_SUCCESS &&
+                      RegQueryValueExW(key, name, nullptr, &type, data, &size) == ERROR_SUCCESS;
+    RegCloseKey(key);
+    if (!read || (type != REG_SZ && type != REG_DWORD)) {
+        return "none";
+    }
+    return type == REG_DWORD ? std::to_string(*reinterpret_cast<DWORD*>(data))
+                             : utf8(reinterpret_cast<const wchar_t*>(data));
+}
+
+// The name of a mandatory label's level, as whoami /groups gives it.
+std::string integrityLevelOf(HANDLE token)
+{
+    alignas(TOKEN_MANDATORY_LABEL) BYTE label[sizeof(TOKEN_MANDATORY_LABEL) + SECURITY_MAX_SID_SIZE];
+    DWORD size = 0;
+    if (!GetTokenInformation(token, TokenIntegrityLevel, label, sizeof label, &size)) {
+        return "unknown";
+    }
+    const PSID sid = reinterpret_cast<TOKEN_MANDATORY_LABEL*>(label)->Label.Sid;
+    const DWORD level = *GetSidSubAuthority(sid, *GetSidSubAuthorityCount(sid) - 1);
+    const std::pair<DWORD, const char*> names[] = {{SECURITY_MANDATORY_SYSTEM_RID, "System"},
+                                                   {SECURITY_MANDATORY_HIGH_RID, "High"},
+                                                   {SECURITY_MANDATORY_MEDIUM_RID, "Medium"},
+                                                   {SECURITY_MANDATORY_LOW_RID, "Low"}};
+    for (const auto& [rid, name] : names) {
+        if (level >= rid) {
+            return name;
+        }
+    }
+    return "Untrusted";
+}
+
+// The image name and DOMAIN\user of the process `processId`, or what couldn't be read.
+std::string processOf(DWORD processId)
+{
+    const HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+    HANDLE token = nullptr;
+    wchar_t image[MAX_PATH] = L"unreadable";
+    DWORD imageSize = MAX_PATH;
+    alignas(TOKEN_USER) BYTE user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    DWORD size = 0;
+    wchar_t name[256] = L"";
+    wchar_t domain[256] = L"";
+    DWORD nameSize = 256;
+    DWORD domainSize = 256;
+    SID_NAME_USE use;
+    if (process != nullptr && !QueryFullProcessImageNameW(process, 0, image, &imageSize)) {
+        wcscpy(image, L"unreadable");
+    }
+    const bool named = process != nullptr && OpenProcessToken(process, TOKEN_QUERY, &token) &&
+                       GetTokenInformation(token, TokenUser, user, sizeof user, &size) &&
+                       LookupAccountSidW(nullptr, reinterpret_cast<TOKEN_USER*>(user)->User.Sid, name, &nameSize,
+                                         domain, &domainSize, &use);
+    CloseHandle(token);
+    CloseHandle(process);
+    const std::wstring file = image;
+    return utf8(file.substr(file.find_last_of(L'\\') + 1)) + "\t" +
+           (named ? utf8(std::wstring(domain) + L"\\" + name) : "unreadable");
+}
+
+bool printFacts()
+{
+    const wchar_t version[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
+    std::printf("windows\t%s\t%s\t%s.%s\n", machineSetting(version, L"ProductName").c_str(),
+                machineSetting(version, L"DisplayVersion").c_str(), machineSetting(version, L"CurrentBuild").c_str(),
+                machineSetting(version, L"UBR").c_str());
+    DWORD session = 0;
+    ProcessIdToSessionId(GetCurrentProcessId(), &session);
+    std::printf("session\t%lu\n", session);
+    HANDLE token = nullptr;
+    OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
+    std::printf("integrity\t%s\n", integrityLevelOf(token).c_str());
+    CloseHandle(token);
+    const wchar_t system[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Policies\\System";
+    std::printf("uac\t%s\t%s\t%s\n", machineSetting(system, L"EnableLUA").c_str(),
+                machineSetting(system, L"ConsentPromptBehaviorAdmin").c_str(),
+                machineSetting(system, L"FilterAdministratorToken").c_str());
+    DWORD shell = 0;
+    GetWindowThreadProcessId(GetShellWindow(), &shell);
+    std::printf("shell\t%s\n", shell == 0 ? "none" : (std::to_string(shell) + "\t" + processOf(shell)).c_str());
+    USEROBJECTFLAGS flags = {};
+    DWORD size = 0;
+    const bool visible = GetUserObjectInformationW(GetProcessWindowStation(), UOI_FLAGS, &flags, sizeof flags, &size) &&
+                         (flags.dwFlags & WSF_VISIBLE) != 0;
+    std::printf("station\t%s\n", visible ? "visible" : "not visible");
+    return true;
+}
+
 } // namespace
 
 int main()
@@ -380,7 +513,7 @@ int main()
                           (f[0] == "dump" && f.size() == 3 && dump(f)) || (f[0] == "run" && f.size() >= 2 && run(f)) ||
                           (f[0] == "hidden" && f.size() == 2 && runHidden(f)) || (f[0] == "shell" && becomeShell()) ||
                           (f[0] == "user" && printUser()) || (f[0] == "logon" && logon()) ||
-                          (f[0] == "trust" && f.size() == 2 && trust(f));
+                          (f[0] == "trust" && f.size() == 2 && trust(f)) || (f[0] == "facts" && printFacts());
         if (!done) {
             std::printf("failed\t%s\t%lu\n", line.c_str(), GetLastError());
             return 1;
