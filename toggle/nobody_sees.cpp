@@ -1,6 +1,6 @@
 #include "toggle/nobody_sees.h"
 
-#include "toggle/library_function.h"
+#include "toggle/own_session.h"
 
 #include <windows.h>
 
@@ -23,11 +23,8 @@ bool windowStationUnseen()
 // there. Before Vista, session 0 is the console's, where the user sits.
 bool inServicesSession()
 {
-    // Windows XP and later have it; Windows 2000's kernel32 may not.
-    const auto processIdToSessionId = kernel32Function<decltype(&::ProcessIdToSessionId)>("ProcessIdToSessionId");
     DWORD session = 0;
-    return processIdToSessionId != nullptr && processIdToSessionId(GetCurrentProcessId(), &session) != FALSE &&
-           session == 0 && IsWindowsVistaOrGreater();
+    return readOwnSession(session) && session == 0 && IsWindowsVistaOrGreater();
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "registry/registry_key.h"
 #include "toggle/library_function.h"
+#include "toggle/own_session.h"
 #include "toggle/owned_handle.h"
 
 #include <windows.h>
@@ -70,10 +71,16 @@ HMODULE loadSystemLibrary(const std::string& name)
                           LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
-// The account of the process `processId` as the session's process list gives it: Windows
-// gives an administrator each process's account there without opening the process.
+// The account of the process `processId` as the process list gives it: Windows gives an
+// administrator each process's account there without opening the process. The list holds
+// every session's processes, and a process of another session is never the shell of this
+// program's desktop.
 bool readListedAccount(DWORD processId, std::string& sid)
 {
+    DWORD ownSession = 0;
+    if (!readOwnSession(ownSession)) {
+        return false;
+    }
     const OwnedLibrary wtsapi(loadSystemLibrary("wtsapi32.dll"));
     if (wtsapi.get() == nullptr) {
         return false;
@@ -89,17 +96,36 @@ bool readListedAccount(DWORD processId, std::string& sid)
     const std::unique_ptr<WTS_PROCESS_INFOA, decltype(freeMemory)> list(processes, freeMemory);
     const WTS_PROCESS_INFOA* const first = list.get();
     const WTS_PROCESS_INFOA* const end = first + count;
-    const auto found = std::find_if(
-        first, end, [processId](const WTS_PROCESS_INFOA& process) { return process.ProcessId == processId; });
+    const auto found = std::find_if(first, end, [processId, ownSession](const WTS_PROCESS_INFOA& process) {
+        return process.ProcessId == processId && process.SessionId == ownSession;
+    });
     return found != end && found->pUserSid != nullptr && readSidText(found->pUserSid, sid);
 }
 
-// The account of the shell's process, from its token; where Windows refuses a look at
-// that (a standard user's Explorer need not grant another account access to its process
-// or token), from the session's process list.
+// The process of the desktop's shell window, or 0 where there is none.
+DWORD shellProcessId()
+{
+    const HWND shell = GetShellWindow();
+    DWORD processId = 0;
+    if (shell != nullptr) {
+        GetWindowThreadProcessId(shell, &processId);
+    }
+    return processId;
+}
+
+// The account of the shell's process `processId`, from its token; where Windows refuses a
+// look at that (a standard user's Explorer need not grant another account access to its
+// process or token), from the process list. Once a process has ended, its ID may name
+// another, a service's child say; an open handle keeps the ID its process's, so a shell
+// window that still names it after the open names that process. Where the shell changed
+// hands in between, as when Explorer restarts, nobody is named.
 bool readShellAccount(DWORD processId, std::string& sid)
 {
     const OwnedHandle process(openForQuery(processId));
+    const DWORD refused = process.get() == nullptr ? GetLastError() : ERROR_SUCCESS;
+    if ((refused != ERROR_SUCCESS && refused != ERROR_ACCESS_DENIED) || shellProcessId() != processId) {
+        return false;
+    }
     TokenAccount account;
     if (process.get() != nullptr && readTokenAccount(process.get(), account)) {
         return readSidText(account.sid(), sid);
@@ -153,14 +179,10 @@ bool readSessionAccount(std::string& sid)
 
 bool findSignedInUserHive(UserHive& hive)
 {
-    const HWND shell = GetShellWindow();
-    DWORD shellProcessId = 0;
-    if (shell != nullptr) {
-        GetWindowThreadProcessId(shell, &shellProcessId);
-    }
+    const DWORD shell = shellProcessId();
     std::string sid;
     // No shell window, or one that closed since it was asked for.
-    const bool named = shellProcessId != 0 ? readShellAccount(shellProcessId, sid) : readSessionAccount(sid);
+    const bool named = shell != 0 ? readShellAccount(shell, sid) : readSessionAccount(sid);
     RegistryKey userHive;
     // A hive is loaded while its user is signed in.
     if (!named || userHive.open(HKEY_USERS, sid, KEY_QUERY_VALUE) != ERROR_SUCCESS) {

@@ -72,7 +72,7 @@ namespace {
 using namespace std::string_literals;
 
 const HWND kShellWindow = reinterpret_cast<HWND>(static_cast<std::uintptr_t>(0x20010));
-const DWORD kShellProcessId = 0x4e8;
+const DWORD kShellProcessId = fake::Platform{}.shellProcessId;
 const DWORD kOwnProcessId = 0x9c4;
 const HANDLE kCurrentProcess = reinterpret_cast<HANDLE>(~static_cast<std::uintptr_t>(0));
 const HMODULE kKernel32 = reinterpret_cast<HMODULE>(static_cast<std::uintptr_t>(0x7c800000));
@@ -86,6 +86,8 @@ Handle newHandle()
     return reinterpret_cast<Handle>(lastHandle += 4);
 }
 
+DWORD lastError = 0;
+
 // Records the call, failing it where a test asked for that by its subject or, for a
 // value of an open key, by the key's path and the value's name.
 LONG record(std::string function, const std::string& subject, LONG result, const std::string& keyPath = "")
@@ -98,6 +100,7 @@ LONG record(std::string function, const std::string& subject, LONG result, const
         }
     }
     state.calls.push_back({std::move(function), subject, result});
+    lastError = result != ERROR_SUCCESS ? static_cast<DWORD>(result) : lastError;
     return result;
 }
 
@@ -238,8 +241,13 @@ DWORD GetWindowThreadProcessId(HWND window, DWORD* processId)
 {
     const bool shell =
         window == kShellWindow && record("GetWindowThreadProcessId", "shell", ERROR_SUCCESS) == ERROR_SUCCESS;
-    *processId = shell ? kShellProcessId : 0;
+    *processId = shell ? fake::platform().shellProcessId : 0;
     return shell ? 1 : 0;
+}
+
+DWORD GetLastError()
+{
+    return lastError;
 }
 
 HANDLE GetCurrentProcess()
@@ -294,6 +302,9 @@ HANDLE OpenProcess(DWORD access, BOOL, DWORD processId)
     }
     const auto process = newHandle<HANDLE>();
     fake::platform().openHandles[process] = "process shell";
+    if (fake::platform().afterOpenProcess) {
+        fake::platform().afterOpenProcess();
+    }
     return process;
 }
 
@@ -386,9 +397,10 @@ BOOL WTSEnumerateProcessesA(HANDLE server, DWORD, DWORD version, WTS_PROCESS_INF
     if (record("WTSEnumerateProcessesA", "session", valid ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER) != ERROR_SUCCESS) {
         return FALSE;
     }
-    PSID const shellSid = state.shellListing == fake::Listing::withAccount ? &state.shellAccount[0] : nullptr;
-    const WTS_PROCESS_INFOA listed[] = {{1, kOwnProcessId, nullptr, &state.ownAccount[0]},
-                                        {1, kShellProcessId, nullptr, shellSid}};
+    PSID const shellSid = state.shellListing != fake::Listing::withoutAccount ? &state.shellAccount[0] : nullptr;
+    const DWORD shellSession = state.session + (state.shellListing == fake::Listing::inAnotherSession ? 1 : 0);
+    const WTS_PROCESS_INFOA listed[] = {{state.session, kOwnProcessId, nullptr, &state.ownAccount[0]},
+                                        {shellSession, kShellProcessId, nullptr, shellSid}};
     // Only what it lists, so that the sanitizer sees a read past the list.
     *count = state.shellListing == fake::Listing::absent ? 1 : 2;
     *processes = static_cast<WTS_PROCESS_INFOA*>(std::malloc(*count * sizeof listed[0]));

@@ -46,8 +46,8 @@ struct Box {
 bool operator==(const Box& a, const Box& b);
 void PrintTo(const Box& box, std::ostream* out);
 
-// How the session's process list shows the shell's process.
-enum class Listing { withAccount, withoutAccount, absent };
+// How the process list shows the shell's process.
+enum class Listing { withAccount, withoutAccount, inAnotherSession, absent };
 
 struct Platform {
     // Keys by root and path, for instance "HKLM\Software\Scratch"; a user's under
@@ -74,6 +74,9 @@ struct Platform {
     std::map<std::string, LONG> failures;
     // Runs between a size probe and the next platform call, to change the registry there.
     std::function<void()> afterSizeProbe;
+    // The process the shell window names, and what runs once a process is opened.
+    DWORD shellProcessId = 0x4e8;
+    std::function<void()> afterOpenProcess;
 };
 
 // The state behind the calls; `reset` empties it between tests.

@@ -80,6 +80,7 @@ LONG RegDeleteValueA(HKEY key, const char* name);
 LONG RegCloseKey(HKEY key);
 int MessageBoxA(HWND owner, const char* text, const char* caption, UINT style);
 HWND GetShellWindow();
+DWORD GetLastError();
 DWORD GetWindowThreadProcessId(HWND window, DWORD* processId);
 HANDLE GetCurrentProcess();
 DWORD GetCurrentProcessId();

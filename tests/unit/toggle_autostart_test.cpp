@@ -209,6 +209,10 @@ TEST(ToggleAutostart, ShowsOneBoxChangesOnlyTheEntryAndClosesEveryKey)
         {"search flag unknown, as without KB2533623", failing(kLimitedOpen, kQueryOpen, "LoadLibraryExA wtsapi32.dll"), kWritten,
          kExecutable.c_str()},
         {"shell not listed", shellListed(fake::Listing::absent), kUnreachable, nullptr},
+        {"shell listed in another session", shellListed(fake::Listing::inAnotherSession), kUnreachable, nullptr},
+        {"shell window's process changed once opened", [] {
+             fake::platform().afterOpenProcess = [] { fake::platform().shellProcessId = 0x510; };
+         }, kUnreachable, nullptr},
         {"shell listed without an account", shellListed(fake::Listing::withoutAccount), kUnreachable, nullptr},
         {"shell's SID not convertible", failing("ConvertSidToStringSidA " + kUser), kUnreachable, nullptr},
         {"shell's hive not loaded", without(kHive), kUnreachable, nullptr},
