@@ -99,7 +99,11 @@ int toggleAutostart()
     }
     key.close();
 
-    if (installPath.back() != '\\') {
+    // The last character, not the last byte: in a double-byte code page, Shift-JIS or Big5
+    // before Windows 10 1903's UTF-8, a character's second byte may be 0x5C.
+    const char* const end = installPath.c_str() + installPath.size();
+    const char* const last = CharPrevA(installPath.c_str(), end);
+    if (std::string(last, end) != "\\") {
         installPath += '\\';
     }
     installPath += executableName;

@@ -35,8 +35,8 @@ WINDOWS_2000_IMPORTS = {
     "advapi32.dll": {
         "RegOpenKeyExA", "RegCreateKeyExA", "RegQueryValueExA", "RegSetValueExA", "RegDeleteValueA", "RegCloseKey",
         "OpenProcessToken", "GetTokenInformation", "ConvertSidToStringSidA", "LookupAccountNameA"},
-    "user32.dll": {"MessageBoxA", "GetShellWindow", "GetWindowThreadProcessId", "GetProcessWindowStation",
-                   "GetUserObjectInformationA"},
+    "user32.dll": {"CharPrevA", "MessageBoxA", "GetShellWindow", "GetWindowThreadProcessId",
+                   "GetProcessWindowStation", "GetUserObjectInformationA"},
 }
 
 

@@ -245,6 +245,16 @@ DWORD GetWindowThreadProcessId(HWND window, DWORD* processId)
     return shell ? 1 : 0;
 }
 
+char* CharPrevA(const char* start, const char* current)
+{
+    const auto leads = [](unsigned char byte) { return (byte >= 0x81 && byte <= 0x9f) || byte >= 0xe0; };
+    const char* previous = start;
+    for (const char* c = start; c < current; c += leads(*c) && c + 1 < current ? 2 : 1) {
+        previous = c;
+    }
+    return const_cast<char*>(previous);
+}
+
 DWORD GetLastError()
 {
     return lastError;

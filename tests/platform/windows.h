@@ -80,6 +80,8 @@ LONG RegDeleteValueA(HKEY key, const char* name);
 LONG RegCloseKey(HKEY key);
 int MessageBoxA(HWND owner, const char* text, const char* caption, UINT style);
 HWND GetShellWindow();
+// As in Shift-JIS, the system code page of Japanese Windows.
+char* CharPrevA(const char* start, const char* current);
 DWORD GetLastError();
 DWORD GetWindowThreadProcessId(HWND window, DWORD* processId);
 HANDLE GetCurrentProcess();

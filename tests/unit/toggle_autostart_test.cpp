@@ -168,6 +168,8 @@ TEST(ToggleAutostart, ShowsOneBoxChangesOnlyTheEntryAndClosesEveryKey)
         {"unreadable entry", entryHolding(sz("D:\\x.exe"), "RegQueryValueExA(size) YarrowTide Desktop"), kWritten,
          kExecutable.c_str()},
         {"directory ending in a backslash", installedIn(sz("C:\\Yarrow\\")), kWritten, kExecutable.c_str()},
+        {"directory ending in a Shift-JIS character whose second byte is 0x5C", installedIn(sz("C:\\\x83\x5c")),
+         kWritten, "C:\\\x83\x5c\\YarrowTideDesktop.exe"},
         {"directory with a space", installedIn(sz("C:\\Program Files\\Yarrow")), kWritten,
          "\"C:\\Program Files\\Yarrow\\YarrowTideDesktop.exe\""},
         {"directory with an environment reference", installedIn({REG_EXPAND_SZ, "%Apps%\\Yarrow\0"s}), kWritten,
