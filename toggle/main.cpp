@@ -5,10 +5,11 @@
 
 namespace {
 
-// The program runs elevated, often from Downloads. For a DLL that isn't a known system
-// DLL, Windows looks in the program's own folder first, and showing a message box loads
-// such DLLs (uxtheme.dll among them): one planted beside the program would run with its
-// rights. So every later load searches the system directory alone.
+// Where User Account Control is on, the program runs elevated, often from Downloads. For
+// a DLL that isn't a known system DLL, Windows looks in the program's own folder first,
+// and showing a message box loads such DLLs (uxtheme.dll among them): one planted beside
+// the program would run with its rights. So every later load searches the system
+// directory alone.
 void limitDllSearchToSystemDirectory()
 {
     // Windows 8 has it, and Windows 7 and Vista with update KB2533623.

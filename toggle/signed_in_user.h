@@ -3,11 +3,11 @@
 #include <string>
 
 // The hive of the user signed in to the desktop, HKEY_USERS\<their SID>, where every
-// per-user key is opened. The program always runs elevated, and elevated it may run as
-// another account than that user: as the administrator whose password a standard user
-// typed, or as the hidden administrator account of Windows 11's Administrator
-// protection, each with its own HKEY_CURRENT_USER. So it never uses HKEY_CURRENT_USER:
-// for its own account that is the same hive.
+// per-user key is opened. With User Account Control on, the program runs elevated, and
+// elevated it may run as another account than that user: as the administrator whose
+// password a standard user typed, or as the hidden administrator account of Windows 11's
+// Administrator protection, each with its own HKEY_CURRENT_USER. So it never uses
+// HKEY_CURRENT_USER: for its own account that is the same hive.
 struct UserHive {
     std::string sid;
 
