@@ -40,7 +40,7 @@ if [ "${YARROWTIDE_SIGN_PASSWORD_ON-}" = $$ ] && [ -r /dev/fd/3 ]; then
 fi
 unset YARROWTIDE_SIGN_PASSWORD_ON
 set -euo pipefail
-# Every signal whose default action ends a process. Stopped by one, the script first ends
+# These signals, whose default action ends a process. Stopped by one, the script first ends
 # what it started, which runs in a process group of its own where a terminal's signals
 # don't reach it, and removes its work folder; then it ends by the same signal, so that a
 # calling script stops too (bash runs no EXIT trap then). A stop can't fail, and a second
