@@ -13,6 +13,12 @@ With --native there is no prefix: the probe and the program run as they are, or 
 it touched and checks that it did; what needs Wine (the relay trace, the logon) is said
 to be not checked. Two cases run only natively, on Windows: the program started in
 session 0, and started by another account's elevation.
+
+`facts` prints what the Windows it runs on is, and fails where a table can't run there.
+`table` runs every case, or those of --cases, each as `case` does, closes with "N passed,
+N failed, N skipped", and fails where a case failed or where the keys the cases touch,
+read by reg.exe before the first case and after the last, changed. --built names the
+program and the helpers by the layout of a build folder, which the CI artifact keeps.
 """
 import argparse
 import csv
@@ -564,10 +570,14 @@ def listed(args):
             if (args.arch == "win64" or not case.get("two_views")) and (args.native or not case.get("via"))]
 
 
+def environment(args):
+    """The environment of a Windows program that isn't the program under test."""
+    return dict(os.environ) if args.native else wine_env(args.prefix)
+
+
 def read_facts(args):
     """What the probe says this Windows is, by the first field of each line."""
-    env = dict(os.environ) if args.native else wine_env(args.prefix)
-    done, output, _ = probe_of(args, env)(command("facts"))
+    done, output, _ = probe_of(args, environment(args))(command("facts"))
     if done != 0:
         sys.exit(f"the probe's facts failed with {done}: {output}")
     return {fields[0]: fields[1:] for fields in (line.split("\t") for line in output.splitlines())}
@@ -603,12 +613,11 @@ def facts(args):
 
 def registry_snapshot(args):
     """Every key in UNCHANGED_BY_TABLE with its subkeys, in both views, as reg.exe shows them."""
-    env = dict(os.environ) if args.native else wine_env(args.prefix)
     shown = []
     for key in UNCHANGED_BY_TABLE:
         for view in ("/reg:32", "/reg:64"):
             done = subprocess.run([*args.launch, "reg", "query", key, "/s", view], stdout=subprocess.PIPE,
-                                  stderr=subprocess.STDOUT, env=env)
+                                  stderr=subprocess.STDOUT, env=environment(args))
             # A key that isn't there: exit code 1, and an error line in the system's language.
             shown += [f"== {key} {view}"] + (done.stdout.decode(errors="replace").splitlines() if done.returncode == 0
                                               else [f"missing ({done.returncode})"])
@@ -651,8 +660,7 @@ def table(args):
                 passed.append(name)
             not_checked += [line[len("not checked: "):] for line in lines if line.startswith("not checked: ")]
     finally:
-        changed = [line for line in difflib.unified_diff(before, registry_snapshot(args), "before", "after",
-                                                          lineterm="")]
+        changed = list(difflib.unified_diff(before, registry_snapshot(args), "before", "after", lineterm=""))
     if changed:
         print("FAIL the keys the cases touch are not as they were before the table:", *changed, sep="\n")
     skipped = len(names) - len(passed) - len(failed)
