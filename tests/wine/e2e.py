@@ -501,6 +501,9 @@ def put_back(probe, before, case):
         elif f[0] == "value":
             script += command("set", root, *f[1:])
     done, after, _ = probe(script + SNAPSHOT)
+    if done != 0:
+        # The probe's last line says which command failed, and why.
+        print(f"putting the keys back failed with {done}:", *after.splitlines()[-1:])
     return done == 0 and sorted(after.splitlines()) == sorted(before.splitlines())
 
 
@@ -533,7 +536,11 @@ def run_case(args):
                 # As Windows does for a DLL that isn't a known system DLL.
                 env["WINEDLLOVERRIDES"] += f";{','.join(PLANTED)}=n,b"
         if args.native:
-            before = probe(SNAPSHOT)[1]
+            done, snapshot, _ = probe(SNAPSHOT)
+            # Without the whole snapshot nothing could be put back, so the case changes nothing.
+            if done != 0:
+                finish([f"the keys the case touches could not be read before it (probe exit code {done})"])
+            before = snapshot
         if case.get("logon") and not args.native:
             installed = install_product(args, case["path"])
         output, trace = play(args, case, program, probe)
